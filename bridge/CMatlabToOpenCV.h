@@ -1,0 +1,37 @@
+// Conversions between real double host matrices and one-channel IplImages.
+// A matrix of M rows and N columns is an image N wide and M high; element
+// (r, c) is pixel row r, column c.  Nothing is transposed.
+#ifndef REGMEX_BRIDGE_CMATLABTOOPENCV_H
+#define REGMEX_BRIDGE_CMATLABTOOPENCV_H
+
+#include "mex.h"
+
+#include <opencv2/core/core_c.h>
+
+class CMatlabToOpenCV {
+public:
+    CMatlabToOpenCV() {}
+    ~CMatlabToOpenCV() {}
+
+    // New 8-bit image: values rounded to nearest and saturated to 0..255, NaN as 0.
+    static IplImage* convert_copy(const mxArray* a);
+    static IplImage* convert_copy_DblTo8U(const mxArray* a);
+    // New 32-bit float image: values narrowed to float, NaN as 0.1f.
+    static IplImage* convert_copy_DblTo32F(const mxArray* a);
+    // Also a 32-bit float image, the same as convert_copy_DblTo32F.
+    static IplImage* convert_copy_DblTo64F(const mxArray* a);
+    // Copies the whole image (first channel) into an existing matrix, whose
+    // row count is the stride.
+    static void ipl_to_matlab(const IplImage* image, mxArray* out);
+    // Header and pixels from mxMalloc; rows padded to the next multiple of 4
+    // pixels strictly above width.  Release with release_mx_iplimage.
+    static IplImage* create_iplimage(int height, int width, int depth);
+    static void release_mx_iplimage(IplImage* image);
+    // Releases an image made by OpenCV; the caller's pointer must not be used again.
+    static void release_iplimage(IplImage* image);
+    // Divides every pixel in place.  8-bit pixels are truncated toward zero
+    // and saturated to 0..255 (NaN gives 0).
+    static void DivS(IplImage* image, float divisor);
+};
+
+#endif

@@ -1,0 +1,53 @@
+# regmex_add_octave_mex(<name> SOURCES ... [INCLUDES ...] [OPENCV] [HELP file.m] [LIBS ...])
+# Builds build/mex/<name>.mex from the same sources with Octave's mkoctfile,
+# against Octave's own mex.h, and copies the help file beside it.
+find_program(MKOCTFILE mkoctfile)
+if(NOT MKOCTFILE)
+  message(FATAL_ERROR "mkoctfile not found: install octave-dev (make deps)")
+endif()
+file(MAKE_DIRECTORY ${REGMEX_MEX_DIR})
+
+function(regmex_add_octave_mex name)
+  cmake_parse_arguments(ARG "OPENCV" "HELP" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  set(flags)
+  foreach(dir ${ARG_INCLUDES})
+    list(APPEND flags -I${dir})
+  endforeach()
+  set(libs ${ARG_LIBS})
+  if(ARG_OPENCV)
+    list(APPEND flags -I${OPENCV_INCLUDE_DIR})
+    list(APPEND libs ${OPENCV_imgcodecs_LIBRARY} ${OPENCV_imgproc_LIBRARY} ${OPENCV_core_LIBRARY})
+  endif()
+  set(out ${REGMEX_MEX_DIR}/${name}.mex)
+  set(objdir ${CMAKE_CURRENT_BINARY_DIR}/octave_${name})
+  # mkoctfile writes objects next to the sources unless each is compiled on
+  # its own, so the sources are compiled into objdir first, then linked.
+  set(objects)
+  foreach(src ${ARG_SOURCES})
+    get_filename_component(srcabs ${src} ABSOLUTE)
+    get_filename_component(base ${src} NAME_WE)
+    set(obj ${objdir}/${base}.o)
+    add_custom_command(OUTPUT ${obj}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${objdir}
+      COMMAND ${MKOCTFILE} --mex -c ${flags} -o ${obj} ${srcabs}
+      DEPENDS ${srcabs}
+      IMPLICIT_DEPENDS CXX ${srcabs}
+      COMMENT "mkoctfile --mex -c ${base}"
+      VERBATIM)
+    list(APPEND objects ${obj})
+  endforeach()
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${MKOCTFILE} --mex -o ${out} ${objects} ${libs} -lpthread
+    DEPENDS ${objects}
+    COMMENT "mkoctfile --mex -o ${name}.mex"
+    VERBATIM)
+  set(deps ${out})
+  if(ARG_HELP)
+    get_filename_component(helpabs ${ARG_HELP} ABSOLUTE)
+    add_custom_command(OUTPUT ${REGMEX_MEX_DIR}/${name}.m
+      COMMAND ${CMAKE_COMMAND} -E copy ${helpabs} ${REGMEX_MEX_DIR}/${name}.m
+      DEPENDS ${helpabs} VERBATIM)
+    list(APPEND deps ${REGMEX_MEX_DIR}/${name}.m)
+  endif()
+  add_custom_target(${name}_octave ALL DEPENDS ${deps})
+endfunction()
