@@ -155,7 +155,11 @@ int mxGetString_700(const mxArray *a, char *buf, int buflen);
 int mxGetNumberOfDimensions_700(const mxArray *a);
 const int *mxGetDimensions_700(const mxArray *a);
 
-/* The plug-in's entry point */
+/* The plug-in's entry point, exported even from a library built with hidden
+ * visibility. */
+#ifdef __GNUC__
+__attribute__((visibility("default")))
+#endif
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);
 
 #ifdef __cplusplus

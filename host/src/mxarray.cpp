@@ -210,7 +210,7 @@ void* mxGetData(const mxArray* a) { return a && a->cls != mxCELL_CLASS ? a->real
 void* mxGetImagData(const mxArray* a) { return a ? a->imag : nullptr; }
 
 double mxGetScalar(const mxArray* a) {
-    if (!a || a->cls == mxCELL_CLASS || countOf(a->dims) == 0) return 0.0;
+    if (!a || a->cls == mxCELL_CLASS || mexhost::countOf(a->dims) == 0) return 0.0;
     return mexhost::elementAsDouble(a, 0);
 }
 

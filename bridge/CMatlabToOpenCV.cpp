@@ -1,0 +1,118 @@
+#include "CMatlabToOpenCV.h"
+
+#include "CMexAndCpp.h"
+
+#include <opencv2/core/saturate.hpp>
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Fills a new one-channel image from a double matrix.  The pixel values are
+// what cvSet2D stores for the element (NaN read as 0.1): saturate_cast is the
+// conversion cvSet2D itself applies, so the pixels are identical while the
+// loop runs down each column in memory order.
+IplImage* fromMatrix(const mxArray* a, int depth) {
+    const int M = static_cast<int>(mxGetM(a));
+    const int N = static_cast<int>(mxGetN(a));
+    IplImage* image = cvCreateImage(cvSize(N, M), depth, 1);
+    const double* p = mxGetPr(a);
+    for (int c = 0; c < N; ++c) {
+        const double* column = p + static_cast<size_t>(c) * static_cast<size_t>(M);
+        for (int r = 0; r < M; ++r) {
+            double v = column[r];
+            if (std::isnan(v)) v = 0.1;
+            char* row = image->imageData + static_cast<size_t>(r) * static_cast<size_t>(image->widthStep);
+            if (depth == IPL_DEPTH_8U)
+                reinterpret_cast<unsigned char*>(row)[c] = cv::saturate_cast<unsigned char>(v);
+            else
+                reinterpret_cast<float*>(row)[c] = static_cast<float>(v);
+        }
+    }
+    return image;
+}
+
+}  // namespace
+
+IplImage* CMatlabToOpenCV::convert_copy(const mxArray* a) { return fromMatrix(a, IPL_DEPTH_8U); }
+
+IplImage* CMatlabToOpenCV::convert_copy_DblTo8U(const mxArray* a) { return fromMatrix(a, IPL_DEPTH_8U); }
+
+IplImage* CMatlabToOpenCV::convert_copy_DblTo32F(const mxArray* a) { return fromMatrix(a, IPL_DEPTH_32F); }
+
+IplImage* CMatlabToOpenCV::convert_copy_DblTo64F(const mxArray* a) { return fromMatrix(a, IPL_DEPTH_32F); }
+
+void CMatlabToOpenCV::ipl_to_matlab(const IplImage* image, mxArray* out) {
+    const int H = image->height;
+    const int W = image->width;
+    const int M = static_cast<int>(mxGetM(out));
+    const bool direct = image->roi == nullptr && image->nChannels == 1 &&
+                        (image->depth == IPL_DEPTH_32F || image->depth == IPL_DEPTH_8U);
+    double* o = mxGetPr(out);
+    for (int i = 0; i < H; ++i) {
+        const char* row = image->imageData + static_cast<size_t>(i) * static_cast<size_t>(image->widthStep);
+        for (int j = 0; j < W; ++j) {
+            double v;
+            if (!direct)
+                v = cvGet2D(image, i, j).val[0];
+            else if (image->depth == IPL_DEPTH_32F)
+                v = reinterpret_cast<const float*>(row)[j];
+            else
+                v = reinterpret_cast<const unsigned char*>(row)[j];
+            o[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(M)] = v;
+        }
+    }
+}
+
+IplImage* CMatlabToOpenCV::create_iplimage(int height, int width, int depth) {
+    auto* image = static_cast<IplImage*>(mxMalloc(sizeof(IplImage)));
+    std::memset(image, 0, sizeof(IplImage));
+    image->nSize = sizeof(IplImage);
+    image->ID = 0;
+    image->nChannels = 1;
+    image->depth = depth;
+    image->dataOrder = 0;
+    image->origin = 0;
+    image->width = width;
+    image->height = height;
+    image->roi = nullptr;
+    image->maskROI = nullptr;
+    image->imageId = nullptr;
+    image->tileInfo = nullptr;
+    image->widthStep = (width - (width % 4) + 4) * (depth / 8);
+    image->imageSize = height * image->widthStep;
+    image->imageData = static_cast<char*>(mxMalloc(static_cast<size_t>(image->imageSize)));
+    image->imageDataOrigin = image->imageData;
+    return image;
+}
+
+void CMatlabToOpenCV::release_mx_iplimage(IplImage* image) {
+    if (!image) return;
+    mxFree(image->imageDataOrigin);
+    mxFree(image);
+}
+
+void CMatlabToOpenCV::release_iplimage(IplImage* image) { cvReleaseImage(&image); }
+
+void CMatlabToOpenCV::DivS(IplImage* image, float divisor) {
+    for (int i = 0; i < image->height; ++i) {
+        char* row = image->imageData + static_cast<size_t>(i) * static_cast<size_t>(image->widthStep);
+        for (int j = 0; j < image->width; ++j) {
+            if (image->depth == IPL_DEPTH_8U) {
+                unsigned char& px = reinterpret_cast<unsigned char*>(row)[j];
+                const float q = static_cast<float>(px) / divisor;
+                // Truncate toward zero, then saturate; NaN gives 0.
+                if (!(q > 0.0f))
+                    px = 0;
+                else if (q >= 255.0f)
+                    px = 255;
+                else
+                    px = static_cast<unsigned char>(q);
+            } else {
+                float& px = reinterpret_cast<float*>(row)[j];
+                px = px / divisor;
+            }
+        }
+    }
+}

@@ -1,0 +1,161 @@
+#include "CMexAndCpp.h"
+
+#include <cmath>
+
+namespace {
+
+// The not-a-number substitute for every element read through an mxArray.
+inline double substituted(double v) { return std::isnan(v) ? 0.1 : v; }
+
+const double kMaxStart = -1000000.0;
+const double kClosestStart = 100000.0;
+
+}  // namespace
+
+double CMexAndCpp::GetMA(const mxArray* a, int r, int c) {
+    const int M = static_cast<int>(mxGetM(a));
+    return GetMA(a, r, c, M, 0);
+}
+
+double CMexAndCpp::GetMA(const mxArray* a, int r, int c, int M, int /*N*/) {
+    const double* p = mxGetPr(a);
+    return substituted(p[static_cast<size_t>(r) + static_cast<size_t>(c) * static_cast<size_t>(M)]);
+}
+
+void CMexAndCpp::SetMA(mxArray* a, int r, int c, double v) {
+    SetMA(a, r, c, v, static_cast<int>(mxGetM(a)), 0);
+}
+
+void CMexAndCpp::SetMA(mxArray* a, int r, int c, double v, int M, int /*N*/) {
+    mxGetPr(a)[static_cast<size_t>(r) + static_cast<size_t>(c) * static_cast<size_t>(M)] = v;
+}
+
+mxArray* CMexAndCpp::GetMC(const mxArray* cells, int r, int c) {
+    const size_t M = mxGetM(cells);
+    return mxGetCell(cells, static_cast<mwIndex>(static_cast<size_t>(r) + static_cast<size_t>(c) * M));
+}
+
+void CMexAndCpp::SetMC(mxArray* cells, int r, int c, const mxArray* v) {
+    const size_t M = mxGetM(cells);
+    const mwIndex k = static_cast<mwIndex>(static_cast<size_t>(r) + static_cast<size_t>(c) * M);
+    mxArray* old = mxGetCell(cells, k);
+    if (old) mxDestroyArray(old);
+    mxSetCell(cells, k, mxDuplicateArray(v));
+}
+
+double CMexAndCpp::GetMax(const double* values, int count, int* index) {
+    double best = kMaxStart;
+    for (int i = 0; i < count; ++i) {
+        if (values[i] > best) {
+            best = values[i];
+            *index = i;
+        }
+    }
+    return best;
+}
+
+double CMexAndCpp::GetMax(const mxArray* a, int* row, int* col) {
+    const int M = static_cast<int>(mxGetM(a));
+    const int N = static_cast<int>(mxGetN(a));
+    double best = kMaxStart;
+    for (int r = 0; r < M; ++r) {
+        for (int c = 0; c < N; ++c) {
+            const double v = GetMA(a, r, c, M, N);
+            if (v > best) {
+                best = v;
+                *row = r;
+                *col = c;
+            }
+        }
+    }
+    return best;
+}
+
+int CMexAndCpp::findClosest(double x, double y, const double* xs, const double* ys, int count) {
+    double best = kClosestStart;
+    int result = -1;
+    for (int i = 0; i < count; ++i) {
+        const double d = std::sqrt((x - xs[i]) * (x - xs[i]) + (y - ys[i]) * (y - ys[i]));
+        if (d < best) {
+            best = d;
+            result = i;
+        }
+    }
+    return result;
+}
+
+int CMexAndCpp::findClosest(double x, double y, const mxArray* xs, const mxArray* ys) {
+    const int count = static_cast<int>(mxGetN(xs));
+    const double* px = mxGetPr(xs);
+    const double* py = mxGetPr(ys);
+    double best = kClosestStart;
+    int result = -1;
+    for (int i = 0; i < count; ++i) {
+        const double xi = substituted(px[i]);
+        const double yi = substituted(py[i]);
+        const double d = std::sqrt((x - xi) * (x - xi) + (y - yi) * (y - yi));
+        if (d < best) {
+            best = d;
+            result = i;
+        }
+    }
+    return result;
+}
+
+double CMexAndCpp::GetSum(const double* values, int count) {
+    double s = 0.0;
+    for (int i = 0; i < count; ++i) s += values[i];
+    return s;
+}
+
+double CMexAndCpp::GetSum(const mxArray* a) {
+    const int M = static_cast<int>(mxGetM(a));
+    const int N = static_cast<int>(mxGetN(a));
+    double s = 0.0;
+    for (int r = 0; r < M; ++r)
+        for (int c = 0; c < N; ++c) s += GetMA(a, r, c, M, N);
+    return s;
+}
+
+void CMexAndCpp::division(double* values, double divisor, int count) {
+    for (int i = 0; i < count; ++i) values[i] = values[i] / divisor;
+}
+
+mxArray* CMexAndCpp::division(const mxArray* a, double divisor) {
+    const int M = static_cast<int>(mxGetM(a));
+    const int N = static_cast<int>(mxGetN(a));
+    mxArray* result = mxDuplicateArray(a);
+    for (int r = 0; r < M; ++r)
+        for (int c = 0; c < N; ++c) SetMA(result, r, c, GetMA(a, r, c, M, N) / divisor, M, N);
+    return result;
+}
+
+mxArray* CMexAndCpp::division(const mxArray* a, const mxArray* b) {
+    const int M = static_cast<int>(mxGetM(a));
+    const int N = static_cast<int>(mxGetN(a));
+    const int Mb = static_cast<int>(mxGetM(b));
+    mxArray* result = mxDuplicateArray(a);
+    for (int r = 0; r < M; ++r)
+        for (int c = 0; c < N; ++c)
+            SetMA(result, r, c, GetMA(a, r, c, M, N) / GetMA(b, r, c, Mb, N), M, N);
+    return result;
+}
+
+void CMexAndCpp::multiplication(const double* x, const double* y, double* out, int count) {
+    for (int i = 0; i < count; ++i) out[i] = x[i] * y[i];
+}
+
+mxArray* CMexAndCpp::multiplication(const mxArray* a, const mxArray* b) {
+    const int M = static_cast<int>(mxGetM(a));
+    const int N = static_cast<int>(mxGetN(a));
+    const int Mb = static_cast<int>(mxGetM(b));
+    mxArray* result = mxDuplicateArray(a);
+    for (int r = 0; r < M; ++r)
+        for (int c = 0; c < N; ++c)
+            SetMA(result, r, c, GetMA(a, r, c, M, N) * GetMA(b, r, c, Mb, N), M, N);
+    return result;
+}
+
+void CMexAndCpp::Selfmultiplication(const double* x, double* y, int count) {
+    for (int i = 0; i < count; ++i) y[i] = x[i] * y[i];
+}

@@ -1,0 +1,123 @@
+// tmatch: normalised cross-correlation of a template over a search image or
+// over a rectangular region of it.
+//
+//   C = tmatch(image, region, template)
+//
+// region is -1 for the whole image or [x y width height] with 1-based x
+// (column) and y (row) of the region's top-left pixel.
+#include "CMatlabToOpenCV.h"
+#include "MexArgs.h"
+#include "MexVersion.h"
+#include "mex.h"
+
+#include <opencv2/imgproc/imgproc_c.h>
+
+#include <cmath>
+#include <cstdio>
+#include <exception>
+
+namespace {
+
+const char* const kUsage = "C = tmatch(image, region, template)";
+
+// A grey image or template: real numeric, non-empty, two-dimensional.
+void checkPicture(const mxArray* a, const char* id, int argNo, const char* name) {
+    mexargs::requireRealNumeric(a, id, argNo, name);
+    char what[192];
+    mexargs::describe(a, what, sizeof what);
+    if (mxGetNumberOfDimensions(a) > 2)
+        mexargs::fail(id, "argument %d (%s) must be a 2-D grey-level matrix, got %s; "
+                          "convert a colour image to grey first", argNo, name, what);
+    if (mxIsEmpty(a))
+        mexargs::fail(id, "argument %d (%s) must not be empty, got %s", argNo, name, what);
+}
+
+struct Region {
+    bool whole = true;
+    CvRect rect = cvRect(0, 0, 0, 0);
+};
+
+// Reads and checks the region vector against an image of M rows and N
+// columns.  A region reaching past the right or bottom edge is clipped there.
+Region readRegion(const mxArray* a, int M, int N) {
+    const char* id = "tmatch:region";
+    char what[192];
+    mexargs::describe(a, what, sizeof what);
+    if (!mexargs::isRealNumeric(a) || mxIsEmpty(a))
+        mexargs::fail(id, "argument 2 (region) must be -1 or a real vector [x y width height], got %s", what);
+    Region region;
+    if (mexargs::elementValue(a, 0) == -1.0) return region;
+    if (mxGetNumberOfElements(a) < 4)
+        mexargs::fail(id, "argument 2 (region) must be -1 or have four elements [x y width height], got %s", what);
+    int e[4];
+    for (int i = 0; i < 4; ++i) {
+        const double v = mexargs::elementValue(a, static_cast<size_t>(i));
+        if (!std::isfinite(v) || std::fabs(v) >= 2147483647.0)
+            mexargs::fail(id, "argument 2 (region): element %d must be a finite integer-sized value, got %g",
+                          i + 1, v);
+        e[i] = static_cast<int>(v);  // truncation toward zero
+    }
+    const int x = e[0] - 1;
+    const int y = e[1] - 1;
+    if (x < 0 || y < 0)
+        mexargs::fail(id, "argument 2 (region): x and y are 1-based and must be at least 1, got x = %d, y = %d",
+                      e[0], e[1]);
+    if (x >= N || y >= M)
+        mexargs::fail(id, "argument 2 (region): the region starts at x = %d, y = %d, outside the %dx%d image",
+                      e[0], e[1], M, N);
+    if (e[2] < 1 || e[3] < 1)
+        mexargs::fail(id, "argument 2 (region): width and height must be at least 1, got %d and %d", e[2], e[3]);
+    region.whole = false;
+    region.rect = cvRect(x, y, e[2] < N - x ? e[2] : N - x, e[3] < M - y ? e[3] : M - y);
+    return region;
+}
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    mexargs::checkCounts("tmatch", nrhs, 3, nlhs, 1, kUsage);
+    checkPicture(prhs[0], "tmatch:image", 1, "image");
+    checkPicture(prhs[2], "tmatch:template", 3, "template");
+    const int M = static_cast<int>(mxGetM(prhs[0]));
+    const int N = static_cast<int>(mxGetN(prhs[0]));
+    const Region region = readRegion(prhs[1], M, N);
+    const int W = region.whole ? N : region.rect.width;
+    const int H = region.whole ? M : region.rect.height;
+    const int m = static_cast<int>(mxGetM(prhs[2]));
+    const int n = static_cast<int>(mxGetN(prhs[2]));
+    if (m > H || n > W)
+        mexargs::fail("tmatch:templateSize",
+                      "argument 3 (template) is %dx%d, larger than the %dx%d area searched", m, n, H, W);
+
+    // Other real classes are read by value through a double copy.
+    mxArray* imageCopy = mxIsDouble(prhs[0]) ? nullptr : mexargs::toDouble(prhs[0]);
+    mxArray* templateCopy = mxIsDouble(prhs[2]) ? nullptr : mexargs::toDouble(prhs[2]);
+    const mxArray* imageDbl = imageCopy ? imageCopy : prhs[0];
+    const mxArray* templateDbl = templateCopy ? templateCopy : prhs[2];
+
+    IplImage* image = nullptr;
+    IplImage* templ = nullptr;
+    IplImage* map = nullptr;
+    char failure[512] = "";
+    try {
+        image = CMatlabToOpenCV::convert_copy(imageDbl);
+        if (!region.whole) cvSetImageROI(image, region.rect);
+        templ = CMatlabToOpenCV::convert_copy(templateDbl);
+        map = cvCreateImage(cvSize(W - n + 1, H - m + 1), IPL_DEPTH_32F, 1);
+        cvMatchTemplate(image, templ, map, CV_TM_CCOEFF_NORMED);
+    } catch (const std::exception& e) {
+        std::snprintf(failure, sizeof failure, "%s", e.what());
+    }
+    if (image) CMatlabToOpenCV::release_iplimage(image);
+    if (templ) CMatlabToOpenCV::release_iplimage(templ);
+    if (imageCopy) mxDestroyArray(imageCopy);
+    if (templateCopy) mxDestroyArray(templateCopy);
+    if (failure[0]) {
+        if (map) cvReleaseImage(&map);
+        mexargs::fail("tmatch:opencv", "the image library failed: %s", failure);
+    }
+
+    plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(map->height), static_cast<mwSize>(map->width), mxREAL);
+    CMatlabToOpenCV::ipl_to_matlab(map, plhs[0]);
+    cvReleaseImage(&map);
+}
