@@ -30,7 +30,7 @@ bench: deps
 
 demo: deps
 	$(MAKE) build
-	cd octave && octave-cli --norc --quiet --no-history --no-window-system --eval "addpath('../$(BUILD)/mex'); regmex_demo"
+	octave-cli --norc --quiet --no-history --no-window-system --eval "addpath('octave'); addpath('$(BUILD)/mex'); regmex_demo"
 
 clean:
 	rm -rf $(BUILD) out

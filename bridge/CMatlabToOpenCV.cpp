@@ -9,25 +9,31 @@
 
 namespace {
 
+// Columns per tile of the matrix <-> image copies: the matrix is column-major
+// and the image row-major, so both loops walk a band of columns row by row,
+// keeping every stream sequential in memory.
+const int kTile = 32;
+
 // Fills a new one-channel image from a double matrix.  The pixel values are
 // what cvSet2D stores for the element (NaN read as 0.1): saturate_cast is the
-// conversion cvSet2D itself applies, so the pixels are identical while the
-// loop runs down each column in memory order.
+// conversion cvSet2D itself applies, so the pixels are identical.
 IplImage* fromMatrix(const mxArray* a, int depth) {
     const int M = static_cast<int>(mxGetM(a));
     const int N = static_cast<int>(mxGetN(a));
     IplImage* image = cvCreateImage(cvSize(N, M), depth, 1);
     const double* p = mxGetPr(a);
-    for (int c = 0; c < N; ++c) {
-        const double* column = p + static_cast<size_t>(c) * static_cast<size_t>(M);
+    for (int c0 = 0; c0 < N; c0 += kTile) {
+        const int c1 = c0 + kTile < N ? c0 + kTile : N;
         for (int r = 0; r < M; ++r) {
-            double v = column[r];
-            if (std::isnan(v)) v = 0.1;
             char* row = image->imageData + static_cast<size_t>(r) * static_cast<size_t>(image->widthStep);
-            if (depth == IPL_DEPTH_8U)
-                reinterpret_cast<unsigned char*>(row)[c] = cv::saturate_cast<unsigned char>(v);
-            else
-                reinterpret_cast<float*>(row)[c] = static_cast<float>(v);
+            for (int c = c0; c < c1; ++c) {
+                double v = p[static_cast<size_t>(r) + static_cast<size_t>(c) * static_cast<size_t>(M)];
+                if (std::isnan(v)) v = 0.1;
+                if (depth == IPL_DEPTH_8U)
+                    reinterpret_cast<unsigned char*>(row)[c] = cv::saturate_cast<unsigned char>(v);
+                else
+                    reinterpret_cast<float*>(row)[c] = static_cast<float>(v);
+            }
         }
     }
     return image;
@@ -50,17 +56,20 @@ void CMatlabToOpenCV::ipl_to_matlab(const IplImage* image, mxArray* out) {
     const bool direct = image->roi == nullptr && image->nChannels == 1 &&
                         (image->depth == IPL_DEPTH_32F || image->depth == IPL_DEPTH_8U);
     double* o = mxGetPr(out);
-    for (int i = 0; i < H; ++i) {
-        const char* row = image->imageData + static_cast<size_t>(i) * static_cast<size_t>(image->widthStep);
-        for (int j = 0; j < W; ++j) {
-            double v;
-            if (!direct)
-                v = cvGet2D(image, i, j).val[0];
-            else if (image->depth == IPL_DEPTH_32F)
-                v = reinterpret_cast<const float*>(row)[j];
-            else
-                v = reinterpret_cast<const unsigned char*>(row)[j];
-            o[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(M)] = v;
+    for (int j0 = 0; j0 < W; j0 += kTile) {
+        const int j1 = j0 + kTile < W ? j0 + kTile : W;
+        for (int i = 0; i < H; ++i) {
+            const char* row = image->imageData + static_cast<size_t>(i) * static_cast<size_t>(image->widthStep);
+            for (int j = j0; j < j1; ++j) {
+                double v;
+                if (!direct)
+                    v = cvGet2D(image, i, j).val[0];
+                else if (image->depth == IPL_DEPTH_32F)
+                    v = reinterpret_cast<const float*>(row)[j];
+                else
+                    v = reinterpret_cast<const unsigned char*>(row)[j];
+                o[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(M)] = v;
+            }
         }
     }
 }
