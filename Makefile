@@ -4,10 +4,14 @@
 #   make test    deps + build + every test
 #   make bench   deps + build + benchmarks
 #   make demo    deps + build + the demo in Octave
+#   make fuzz    deps + each fuzzer for FUZZ_SECONDS (default 300)
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build deps test bench demo clean
+FUZZ_SECONDS ?= 300
+FUZZ_SHORT ?= 30
+
+.PHONY: all build deps test bench demo fuzz sanitize clean
 
 all: build
 
@@ -23,6 +27,14 @@ build: $(BUILD)/CMakeCache.txt
 test: deps
 	$(MAKE) build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	sh tools/sanitize.sh
+	sh tools/fuzz.sh $(FUZZ_SHORT)
+
+sanitize: deps
+	sh tools/sanitize.sh
+
+fuzz: deps
+	sh tools/fuzz.sh $(FUZZ_SECONDS)
 
 bench: deps
 	$(MAKE) build
@@ -33,4 +45,4 @@ demo: deps
 	octave-cli --norc --quiet --no-history --no-window-system --eval "addpath('octave'); addpath('$(BUILD)/mex'); regmex_demo"
 
 clean:
-	rm -rf $(BUILD) out
+	rm -rf $(BUILD) build-san build-fuzz out

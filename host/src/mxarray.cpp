@@ -150,20 +150,35 @@ size_t checkedCellIndex(const mxArray* a, size_t i) {
 
 }  // namespace
 
+namespace {
+
+// MATLAB's conversion of a double to an integer class: round to nearest,
+// saturate at the class's limits, NaN gives 0.
+template <typename T>
+T toInteger(double v) {
+    if (std::isnan(v)) return 0;
+    const double r = std::round(v);
+    if (r <= static_cast<double>(std::numeric_limits<T>::min())) return std::numeric_limits<T>::min();
+    if (r >= static_cast<double>(std::numeric_limits<T>::max())) return std::numeric_limits<T>::max();
+    return static_cast<T>(r);
+}
+
+}  // namespace
+
 void setElementFromDouble(mxArray* a, size_t i, double v) {
     switch (a->cls) {
     case mxDOUBLE_CLASS: static_cast<double*>(a->real)[i] = v; break;
     case mxSINGLE_CLASS: static_cast<float*>(a->real)[i] = static_cast<float>(v); break;
-    case mxINT8_CLASS: static_cast<int8_t*>(a->real)[i] = static_cast<int8_t>(v); break;
-    case mxUINT8_CLASS: static_cast<uint8_t*>(a->real)[i] = static_cast<uint8_t>(v); break;
-    case mxINT16_CLASS: static_cast<int16_t*>(a->real)[i] = static_cast<int16_t>(v); break;
-    case mxUINT16_CLASS: static_cast<uint16_t*>(a->real)[i] = static_cast<uint16_t>(v); break;
-    case mxINT32_CLASS: static_cast<int32_t*>(a->real)[i] = static_cast<int32_t>(v); break;
-    case mxUINT32_CLASS: static_cast<uint32_t*>(a->real)[i] = static_cast<uint32_t>(v); break;
-    case mxINT64_CLASS: static_cast<int64_t*>(a->real)[i] = static_cast<int64_t>(v); break;
-    case mxUINT64_CLASS: static_cast<uint64_t*>(a->real)[i] = static_cast<uint64_t>(v); break;
+    case mxINT8_CLASS: static_cast<int8_t*>(a->real)[i] = toInteger<int8_t>(v); break;
+    case mxUINT8_CLASS: static_cast<uint8_t*>(a->real)[i] = toInteger<uint8_t>(v); break;
+    case mxINT16_CLASS: static_cast<int16_t*>(a->real)[i] = toInteger<int16_t>(v); break;
+    case mxUINT16_CLASS: static_cast<uint16_t*>(a->real)[i] = toInteger<uint16_t>(v); break;
+    case mxINT32_CLASS: static_cast<int32_t*>(a->real)[i] = toInteger<int32_t>(v); break;
+    case mxUINT32_CLASS: static_cast<uint32_t*>(a->real)[i] = toInteger<uint32_t>(v); break;
+    case mxINT64_CLASS: static_cast<int64_t*>(a->real)[i] = toInteger<int64_t>(v); break;
+    case mxUINT64_CLASS: static_cast<uint64_t*>(a->real)[i] = toInteger<uint64_t>(v); break;
     case mxLOGICAL_CLASS: static_cast<mxLogical*>(a->real)[i] = v != 0; break;
-    case mxCHAR_CLASS: static_cast<mxChar*>(a->real)[i] = static_cast<mxChar>(v); break;
+    case mxCHAR_CLASS: static_cast<mxChar*>(a->real)[i] = toInteger<mxChar>(v); break;
     default: break;
     }
 }

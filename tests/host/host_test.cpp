@@ -108,6 +108,12 @@ TEST(Host, ClassesShapesAndThirtyTwoBitNames) {
     EXPECT_EQ(mxGetPr(u8.get()), nullptr);  // not double data
     EXPECT_EQ(mxGetScalar(u8.get()), 7.0);
     EXPECT_TRUE(mxIsNumeric(u8.get()));
+    EXPECT_EQ(static_cast<const uint8_t*>(mxGetData(u8.get()))[1], 255);  // saturated, as MATLAB does
+    auto i8 = mexhost::numeric(mxINT8_CLASS, {1, 3}, {-1e300, 2.5, NAN});
+    const auto* i8v = static_cast<const int8_t*>(mxGetData(i8.get()));
+    EXPECT_EQ(i8v[0], -128);
+    EXPECT_EQ(i8v[1], 3);
+    EXPECT_EQ(i8v[2], 0);
     EXPECT_FALSE(mxIsDouble(u8.get()));
 
     // Trailing singleton dimensions are dropped, as MATLAB does.

@@ -1,0 +1,29 @@
+#!/bin/sh
+# Builds the libFuzzer targets with clang (address and undefined-behaviour
+# sanitizers) and runs each for a bounded time from its checked-in seeds.
+# Usage: fuzz.sh <seconds per fuzzer> [build folder]
+set -e
+seconds=${1:-30}
+build=${2:-build-fuzz}
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREGMEX_FUZZ=ON \
+  -DREGMEX_SANITIZE=address,undefined -DREGMEX_OCTAVE=OFF -DREGMEX_BENCH=OFF -DREGMEX_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$jobs"
+status=0
+for fuzzer in "$build"/fuzz/fuzz_*; do
+  [ -x "$fuzzer" ] || continue
+  name=$(basename "$fuzzer")
+  plugin=${name#fuzz_}
+  work="$build/corpus/$plugin"
+  mkdir -p "$work"
+  echo "== $name for ${seconds}s"
+  if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+     "$fuzzer" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=20 \
+       -artifact_prefix="$build/" -print_final_stats=1 "$work" "fuzz/corpus/$plugin" >"$build/$name.log" 2>&1; then
+    grep -E '^stat::number_of_executed_units' "$build/$name.log" || true
+  else
+    status=1
+    tail -n 40 "$build/$name.log"
+  fi
+done
+exit $status
