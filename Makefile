@@ -5,13 +5,14 @@
 #   make bench   deps + build + benchmarks
 #   make demo    deps + build + the demo in Octave
 #   make fuzz    deps + each fuzzer for FUZZ_SECONDS (default 300)
+#   make dist    the Octave package build/regmex-<version>.tar.gz
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 FUZZ_SECONDS ?= 300
 FUZZ_SHORT ?= 30
 
-.PHONY: all build deps test bench demo fuzz sanitize clean
+.PHONY: all build deps test bench demo fuzz sanitize dist clean
 
 all: build
 
@@ -29,6 +30,9 @@ test: deps
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	sh tools/sanitize.sh
 	sh tools/fuzz.sh $(FUZZ_SHORT)
+
+dist:
+	@sh tools/dist.sh
 
 sanitize: deps
 	sh tools/sanitize.sh
