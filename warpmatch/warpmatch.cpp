@@ -156,8 +156,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const int N = static_cast<int>(mxGetN(prhs[8]));
     const int K = readPointCount(prhs[2]);
     const size_t k = static_cast<size_t>(K);
-    requireElements(prhs[0], 1, "coefX", "warpmatch:coefX", k + 3, "K weights, then a0, ax, ay");
-    requireElements(prhs[1], 2, "coefY", "warpmatch:coefY", k + 3, "K weights, then a0, ax, ay");
+    char layout[96];
+    std::snprintf(layout, sizeof layout, "%d weight%s, one per control point, then a0, ax, ay", K, K == 1 ? "" : "s");
+    requireElements(prhs[0], 1, "coefX", "warpmatch:coefX", k + 3, layout);
+    requireElements(prhs[1], 2, "coefY", "warpmatch:coefY", k + 3, layout);
     requireElements(prhs[3], 4, "ctrlY", "warpmatch:ctrlY", k, "one per row of ctrlX");
     requireElements(prhs[4], 5, "targetX", "warpmatch:targetX", k, "one per row of ctrlX");
     requireElements(prhs[5], 6, "targetY", "warpmatch:targetY", k, "one per row of ctrlX");
