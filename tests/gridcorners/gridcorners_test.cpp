@@ -152,6 +152,19 @@ TEST_F(Fixture, EveryBlockMatchesTheDetectorOnThatBlock) {
     }
 }
 
+TEST_F(Fixture, SliverAndTinyBlocksAreDetectedWithoutFailing) {
+    // Edge blocks one or two pixels wide, and images smaller than the
+    // detector's 3x3 neighbourhood.
+    const int sizes[][2] = {{1, 1}, {3, 3}, {51, 52}, {2, 200}, {200, 2}, {101, 1}, {151, 101}};
+    for (const auto& s : sizes) {
+        const std::string path = write("slim.png", texture(s[0], s[1], 9));
+        for (double A : {0.0, 1.0})
+            EXPECT_EQ(corners(path, 1.0, 0.01, 5, A), direct(path, 1.0, 5, A == 1.0 ? lowering(0.01, 5)
+                                                                                    : std::vector<double>{0.01}))
+                << s[0] << "x" << s[1];
+    }
+}
+
 TEST_F(Fixture, LimitIsReachedButNeverExceeded) {
     const std::string path = write("tex.png", texture(230, 170, 3));
     const std::vector<double> got = corners(path, 0.0, 0.01, 3, 0);
