@@ -187,13 +187,16 @@ TEST(Inversion, NoCandidateBelowTheInitialScoreGivesNaN) {
 }
 
 TEST(Inversion, ProductEqualsTheLiteralInversionBitForBit) {
-    for (int K : {1, 13, 50}) {
+    // 300 control points span several blocks of the product's scratch.
+    for (int K : {1, 13, 50, 300}) {
         SplineProblem p = SplineProblem::random(K, 100u + static_cast<unsigned>(K));
         if (K == 13) p.coefY[4] = NaN;  // every point lost
         if (K == 50) p.targetX[7] = p.ctrlX[7] + 400;  // beyond the reach
-        std::vector<double> x(static_cast<size_t>(K)), y(x), rx(x), ry(x);
-        invertRange(p.input(), 0, K, x.data(), y.data());
-        referenceInvertRange(p.input(), 0, K, rx.data(), ry.data());
+        const int n = K == 300 ? 4 : K;
+        std::vector<double> x(static_cast<size_t>(K), -1), y(x), rx(x), ry(x);
+        invertRange(p.input(), 0, n, x.data(), y.data());
+        referenceInvertRange(p.input(), 0, n, rx.data(), ry.data());
+        EXPECT_NE(x[static_cast<size_t>(n) - 1], -1);
         for (size_t k = 0; k < x.size(); ++k) {
             ASSERT_TRUE(sameBits(x[k], rx[k]) && sameBits(y[k], ry[k]))
                 << "K " << K << " point " << k << ": " << x[k] << "," << y[k] << " vs " << rx[k] << "," << ry[k];
