@@ -20,7 +20,9 @@
 %     QUALITY      quality level, a finite number > 0: a block keeps pixels
 %                  whose Harris response is at least QUALITY times the
 %                  strongest response in that block.  The same value is the
-%                  Harris parameter k.  Typical: 0.01 to 0.1.
+%                  Harris parameter k, so levels of 0.25 and above find no
+%                  corners at all (the Harris response is then never
+%                  positive).  Typical: 0.01 to 0.1.
 %     LIMIT        most corners kept per block, >= 1; fractions are truncated
 %                  toward zero.  (The image library reads 0 as "no limit",
 %                  so LIMIT below 1 is refused.)  A block holds at most 2500
