@@ -2,7 +2,8 @@
 # Installs the Debian packages regmex needs that are not installed yet.
 set -e
 packages="g++ make cmake pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
-octave octave-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libasan8 libubsan1 libtsan2"
+octave octave-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libasan8 libubsan1 libtsan2
+gnuplot-nox fonts-freefont-otf"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
