@@ -8,7 +8,6 @@
 #include "spline.h"
 
 constexpr int kGridSide = 11;
-constexpr int kCandidates = kGridSide * kGridSide;
 constexpr double kStartHalfWidth = 64.0;
 constexpr double kMinHalfWidth = 0.01;
 constexpr double kNoScore = 1000000.0;
