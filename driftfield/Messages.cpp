@@ -1,0 +1,291 @@
+#include "Messages.h"
+
+#include "Belief.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <system_error>
+#include <thread>
+
+namespace driftfield {
+
+void normalizedProduct(const double* a, const double* b, double* out, int L) {
+    double sa = 0.0;
+    double sb = 0.0;
+    for (int k = 0; k < L; ++k) sa += a[k];
+    for (int k = 0; k < L; ++k) sb += b[k];
+    if (!(sa >= kProductFloor)) sa = kProductFloor;
+    if (!(sb >= kProductFloor)) sb = kProductFloor;
+    double t = 0.0;
+    for (int k = 0; k < L; ++k) {
+        out[k] = (a[k] / sa) * (b[k] / sb);
+        t += out[k];
+    }
+    if (!(t >= kProductFloor)) t = kProductFloor;
+    for (int k = 0; k < L; ++k) out[k] /= t;
+}
+
+void normalizedProductInPlace(const double* a, double* b, int L) { normalizedProduct(a, b, b, L); }
+
+MessageScratch::MessageScratch(const LabelDisc& disc) {
+    const size_t w = static_cast<size_t>(disc.reach >= 0 ? disc.width() : 0);
+    rowFactor.resize(w * w);
+    columnFactor.resize(w * w);
+    partial.resize(w * w);
+    diagonal.resize(w > 0 ? 4 * w - 2 : 0);
+}
+
+namespace {
+
+// Past these magnitudes squares of displacements could overflow, in one form
+// and not the other.
+constexpr double kSafeMagnitude = 1.0e150;
+
+double squared(double v) { return v * v; }
+
+void literalPairMessage(const LabelDisc& disc, Point pR, Point pS, Point d, double D, const double* phi,
+                        bool maxProduct, double lambda, double* out) {
+    const int L = disc.count();
+    for (int i = 0; i < L; ++i) {
+        const Offset& li = disc.offsets[static_cast<size_t>(i)];
+        double m = 0.0;
+        for (int j = 0; j < L; ++j) {
+            const Offset& lj = disc.offsets[static_cast<size_t>(j)];
+            const double ex = (pR.x + li.dx) - (pS.x + lj.dx) - d.x;
+            const double ey = (pR.y + li.dy) - (pS.y + lj.dy) - d.y;
+            const double k = phi[j] * std::exp(-lambda * squared(std::sqrt(ex * ex + ey * ey) / D));
+            if (maxProduct) {
+                if (k > m) m = k;
+            } else {
+                m += k;
+            }
+        }
+        out[i] = m;
+    }
+}
+
+// factor[i*W + j] = exp(-lambda * (e/D)^2) for the axis displacement
+// e = (receiver + i - reach) - (sender + j - reach) - d, formed exactly as the
+// pair-by-pair kernel forms it.  e usually depends on i - j alone (whenever
+// the additions are exact), so the exponential of a diagonal's first element
+// serves every element of the diagonal with the very same e.  False when a
+// displacement is out of the safe range.
+bool axisFactor(double receiver, double sender, double d, double D, double lambda, int reach, bool transposed,
+                std::vector<double>& factor, std::vector<double>& diagonal) {
+    const int W = 2 * reach + 1;
+    double* diagE = diagonal.data();
+    double* diagG = diagonal.data() + (2 * W - 1);
+    for (int i = 0; i < W; ++i) {
+        const double a = receiver + static_cast<double>(i - reach);
+        // Element (i, j) at i*W + j, or at j*W + i when transposed.
+        const size_t step = transposed ? static_cast<size_t>(W) : 1;
+        double* row = factor.data() + static_cast<size_t>(i) * (transposed ? 1 : static_cast<size_t>(W));
+        for (int j = 0; j < W; ++j) {
+            const double e = a - (sender + static_cast<double>(j - reach)) - d;
+            const double t = e / D;
+            if (!(std::fabs(e) <= kSafeMagnitude) || !(std::fabs(t) <= kSafeMagnitude)) return false;
+            const int k = i - j + W - 1;
+            if (i == 0 || j == 0) {
+                diagE[k] = e;
+                diagG[k] = std::exp(-lambda * (t * t));
+                row[j * step] = diagG[k];
+            } else {
+                row[j * step] = e == diagE[k] ? diagG[k] : std::exp(-lambda * (t * t));
+            }
+        }
+    }
+    return true;
+}
+
+// acc := acc + v, or the larger of the two (v on a strict improvement).
+template <bool kMax>
+inline double combine(double acc, double v) {
+    if (kMax) return v > acc ? v : acc;
+    return acc + v;
+}
+
+// Both passes run along contiguous rows, one accumulator per output element,
+// so each element is still formed in a fixed order and the loops vectorise.
+template <bool kMax>
+void separablePass(const LabelDisc& disc, const double* phi, MessageScratch& s, double* out) {
+    const int reach = disc.reach;
+    const int W = 2 * reach + 1;
+    const size_t w = static_cast<size_t>(W);
+    // Pass 1, down each sender column k: partial[k][iy] combines the column's
+    // likelihoods with the y factors of receiver row iy.
+    for (int k = 0; k < W; ++k) {
+        const int h = disc.columnHalf[static_cast<size_t>(k)];
+        const double* ph = phi + disc.columnFirst[static_cast<size_t>(k)];
+        double* acc = s.partial.data() + static_cast<size_t>(k) * w;
+        for (int iy = 0; iy < W; ++iy) acc[iy] = 0.0;
+        for (int t = 0; t <= 2 * h; ++t) {
+            const double c = ph[t];
+            const double* g = s.rowFactor.data() + static_cast<size_t>(reach - h + t) * w;  // [jy][iy]
+            for (int iy = 0; iy < W; ++iy) acc[iy] = combine<kMax>(acc[iy], c * g[iy]);
+        }
+    }
+    // Pass 2, across the sender columns, for each receiver column at once.
+    for (int ix = 0; ix < W; ++ix) {
+        const int h = disc.columnHalf[static_cast<size_t>(ix)];
+        double* acc = out + disc.columnFirst[static_cast<size_t>(ix)];
+        const int n = 2 * h + 1;
+        for (int t = 0; t < n; ++t) acc[t] = 0.0;
+        const double* g = s.columnFactor.data() + static_cast<size_t>(ix) * w;  // [ix][jx]
+        for (int k = 0; k < W; ++k) {
+            const double c = g[k];
+            const double* p = s.partial.data() + static_cast<size_t>(k) * w + static_cast<size_t>(reach - h);
+            for (int t = 0; t < n; ++t) acc[t] = combine<kMax>(acc[t], c * p[t]);
+        }
+    }
+}
+
+}  // namespace
+
+void pairMessage(bool senderFixed, const LabelDisc& disc, Point pR, Point pS, Point qR, Point qS,
+                 const double* senderLikelihoods, bool maxProduct, double lambda, MessageScratch& scratch,
+                 double* out) {
+    const int L = disc.count();
+    const Point d{qR.x - qS.x, qR.y - qS.y};
+    const double D = std::sqrt(d.x * d.x + d.y * d.y);
+    if (senderFixed) {
+        for (int i = 0; i < L; ++i) {
+            const Offset& li = disc.offsets[static_cast<size_t>(i)];
+            const double ex = pR.x + li.dx - qR.x;
+            const double ey = pR.y + li.dy - qR.y;
+            out[i] = std::exp(-lambda * squared(std::sqrt(ex * ex + ey * ey) / D));
+        }
+        return;
+    }
+    bool separable = std::isfinite(lambda) && lambda >= 0.0 && D > 0.0 && std::isfinite(D);
+    for (int j = 0; separable && j < L; ++j) separable = std::isfinite(senderLikelihoods[j]);
+    separable = separable &&
+                axisFactor(pR.x, pS.x, d.x, D, lambda, disc.reach, false, scratch.columnFactor, scratch.diagonal) &&
+                axisFactor(pR.y, pS.y, d.y, D, lambda, disc.reach, true, scratch.rowFactor, scratch.diagonal);
+    if (!separable) {
+        literalPairMessage(disc, pR, pS, d, D, senderLikelihoods, maxProduct, lambda, out);
+        return;
+    }
+    if (maxProduct)
+        separablePass<true>(disc, senderLikelihoods, scratch, out);
+    else
+        separablePass<false>(disc, senderLikelihoods, scratch, out);
+}
+
+int defaultThreadCount() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : static_cast<int>(std::min(n, 8u));
+}
+
+namespace {
+
+struct Workspace {
+    explicit Workspace(const LabelDisc& disc)
+        : scratch(disc),
+          message(static_cast<size_t>(disc.count())),
+          runA(static_cast<size_t>(disc.count())),
+          runB(static_cast<size_t>(disc.count())),
+          belief(static_cast<size_t>(disc.count())),
+          meanShift(disc) {}
+    MessageScratch scratch;
+    std::vector<double> message;
+    std::vector<double> runA;
+    std::vector<double> runB;
+    std::vector<double> belief;
+    MeanShiftScratch meanShift;
+};
+
+// Hands lines 0 .. count-1 to the workers one at a time.  Should a thread
+// fail to start, the ones running (at least the calling thread) take its share.
+template <typename Work>
+void forEachLine(int count, std::vector<Workspace>& spaces, Work work) {
+    std::atomic<int> next{0};
+    auto run = [&](Workspace& space) {
+        for (int line = next.fetch_add(1); line < count; line = next.fetch_add(1)) work(line, space);
+    };
+    std::vector<std::thread> workers;
+    const size_t wanted = std::min(spaces.size(), static_cast<size_t>(count > 0 ? count : 1));
+    workers.reserve(wanted);
+    for (size_t t = 1; t < wanted; ++t) {
+        try {
+            workers.emplace_back(run, std::ref(spaces[t]));
+        } catch (const std::system_error&) {
+            break;
+        }
+    }
+    run(spaces[0]);
+    for (std::thread& w : workers) w.join();
+}
+
+}  // namespace
+
+void passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
+                  NodeResult* results, int threads) {
+    const int M = lattice.rows;
+    const int N = lattice.cols;
+    const int L = disc.count();
+    if (M <= 0 || N <= 0 || L <= 0) return;
+    const size_t nodes = static_cast<size_t>(M) * static_cast<size_t>(N);
+    const size_t stride = static_cast<size_t>(L);
+
+    std::vector<double> likelihood(nodes * stride);
+    std::vector<double> fromLeft(nodes * stride, 1.0);
+    std::vector<double> fromRight(nodes * stride, 1.0);
+    std::vector<double> fromAbove(nodes * stride, 1.0);
+    // fromBelow is never stored: the last sweep evaluates each node as soon
+    // as its message from below is known.
+    std::vector<Workspace> spaces;
+    const int workers = std::max(1, threads);
+    spaces.reserve(static_cast<size_t>(workers));
+    for (int t = 0; t < workers; ++t) spaces.emplace_back(disc);
+
+    const Point* P = lattice.positions;
+    const Point* Q = lattice.references;
+    const unsigned char* fixed = lattice.fixed;
+    auto at = [stride](std::vector<double>& v, int slot) { return v.data() + static_cast<size_t>(slot) * stride; };
+    auto step = [&](int receiver, int sender, const double* senderStore, double* receiverStore, Workspace& w) {
+        pairMessage(fixed[sender] != 0, disc, P[receiver], P[sender], Q[receiver], Q[sender], at(likelihood, sender),
+                    params.maxProduct, params.pairWeight, w.scratch, w.message.data());
+        normalizedProduct(w.message.data(), senderStore, receiverStore, L);
+    };
+
+    forEachLine(M, spaces, [&](int y, Workspace& w) {
+        for (int x = 0; x < N; ++x) {
+            const int n = lattice.slot(y, x);
+            if (!fixed[n]) discLikelihoods(map, disc, P[n], params.dataWeight, at(likelihood, n));
+        }
+        for (int x = 1; x < N; ++x) {
+            const int r = lattice.slot(y, x);
+            const int s = lattice.slot(y, x - 1);
+            if (!fixed[r]) step(r, s, at(fromLeft, s), at(fromLeft, r), w);
+        }
+        for (int x = N - 2; x >= 0; --x) {
+            const int r = lattice.slot(y, x);
+            const int s = lattice.slot(y, x + 1);
+            if (!fixed[r]) step(r, s, at(fromRight, s), at(fromRight, r), w);
+        }
+    });
+
+    forEachLine(N, spaces, [&](int x, Workspace& w) {
+        for (int y = 1; y < M; ++y) {
+            const int r = lattice.slot(y, x);
+            const int s = lattice.slot(y - 1, x);
+            if (!fixed[r]) step(r, s, at(fromAbove, s), at(fromAbove, r), w);
+        }
+        double* below = w.runA.data();  // fromBelow of the node under the current one
+        double* current = w.runB.data();
+        for (int y = M - 1; y >= 0; --y) {
+            const int r = lattice.slot(y, x);
+            if (y == M - 1 || fixed[r])
+                std::fill(current, current + L, 1.0);
+            else
+                step(r, lattice.slot(y + 1, x), below, current, w);
+            if (results && !fixed[r])
+                results[r] = evaluateNode(at(fromAbove, r), current, at(fromLeft, r), at(fromRight, r),
+                                          at(likelihood, r), disc, P[r], params, w.belief.data(), w.meanShift);
+            std::swap(below, current);
+        }
+    });
+}
+
+}  // namespace driftfield

@@ -1,0 +1,342 @@
+// driftfield: moves every free node of an MxN lattice to the best whole-pixel
+// offset within a disc around it, rating offsets by a score map and by how
+// well neighbours keep the displacement of their reference positions.
+//
+//   [scores, P] = driftfield(positions, reference, windowHalf, mode, pairWeight,
+//                            dataWeight, radius, scoreMap, skipEval, bandwidth, fixedMask)
+//
+// The shell checks every argument before anything is allocated, reads the
+// lattice into plain form, runs the core and writes the two results.
+#include "Belief.h"
+#include "LabelDisc.h"
+#include "Lattice.h"
+#include "Messages.h"
+#include "MexArgs.h"
+#include "ScoreSampling.h"
+#include "mex.h"
+
+#include <cmath>
+#include <cstdint>
+#include <new>
+
+using namespace driftfield;
+
+namespace {
+
+const char* const kUsage =
+    "[scores, P] = driftfield(positions, reference, windowHalf, mode, pairWeight, dataWeight, "
+    "radius, scoreMap, skipEval, bandwidth, fixedMask)";
+
+// The message stores of a call (4*M*N*L doubles) may take at most this much.
+constexpr double kStoreLimitBytes = 4.0 * 1024.0 * 1024.0 * 1024.0;
+// Any disc wider than this breaks the store limit on a single node; past it
+// the offsets are not even counted.
+constexpr double kCountableRadius = 65536.0;
+
+enum Arg {
+    kPositions = 0,
+    kReference,
+    kWindowHalf,
+    kMode,
+    kPairWeight,
+    kDataWeight,
+    kRadius,
+    kScoreMap,
+    kSkipEval,
+    kBandwidth,
+    kFixedMask,
+    kArgCount
+};
+
+struct Scalars {
+    double windowHalf, mode, pairWeight, dataWeight, radius, skipEval, bandwidth;
+};
+
+void checkCellArray(const mxArray* a, const char* id, int argNo, const char* name) {
+    if (a && mxIsCell(a) && mxGetNumberOfDimensions(a) == 2) return;
+    char what[192];
+    mexargs::describe(a, what, sizeof what);
+    mexargs::fail(id, "argument %d (%s) must be an MxN cell array of [x; y] positions, got %s", argNo, name, what);
+}
+
+// Each cell holds a real numeric array of at least two elements.
+void checkNodeCells(const mxArray* cells, const char* id, int argNo, const char* name, int M, int N) {
+    for (int x = 0; x < N; ++x) {
+        for (int y = 0; y < M; ++y) {
+            const mxArray* c = mxGetCell(cells, static_cast<mwIndex>(y) + static_cast<mwIndex>(x) * static_cast<mwIndex>(M));
+            if (c && mexargs::isRealNumeric(c) && mxGetNumberOfElements(c) >= 2) continue;
+            char what[192];
+            mexargs::describe(c, what, sizeof what);
+            mexargs::fail(id, "argument %d (%s): cell (%d,%d) must hold a real numeric [x; y] of at least two "
+                              "elements, got %s", argNo, name, y + 1, x + 1, what);
+        }
+    }
+}
+
+Point nodePoint(const mxArray* cells, int y, int x, int M) {
+    const mxArray* c = mxGetCell(cells, static_cast<mwIndex>(y) + static_cast<mwIndex>(x) * static_cast<mwIndex>(M));
+    return Point{mexargs::elementValue(c, 0), mexargs::elementValue(c, 1)};
+}
+
+bool isFixed(const mxArray* mask, int y, int x, int M) {
+    return mexargs::elementValue(mask, static_cast<size_t>(y) + static_cast<size_t>(x) * static_cast<size_t>(M)) == 1.0;
+}
+
+bool finitePoint(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
+// mode truncated toward zero picks the estimator; compared by range so that
+// no value needs converting to an integer.
+Estimator estimatorOf(double mode) {
+    if (mode > -1.0 && mode < 1.0) return Estimator::WeightedMean;
+    if (mode >= 1.0 && mode < 2.0) return Estimator::ArgMax;
+    return Estimator::MeanShift;
+}
+
+// Free nodes need finite positions; every pair the pairwise term compares
+// (at least one node free) needs finite, distinct references.
+void checkLatticeValues(const mxArray* positions, const mxArray* reference, const mxArray* mask, int M, int N) {
+    for (int x = 0; x < N; ++x) {
+        for (int y = 0; y < M; ++y) {
+            if (isFixed(mask, y, x, M)) continue;
+            const Point p = nodePoint(positions, y, x, M);
+            if (!finitePoint(p))
+                mexargs::fail("driftfield:positions",
+                              "argument 1 (positions): node (%d,%d) is free, but its position [%g; %g] is not finite",
+                              y + 1, x + 1, p.x, p.y);
+        }
+    }
+    for (int x = 0; x < N; ++x) {
+        for (int y = 0; y < M; ++y) {
+            for (int dir = 0; dir < 2; ++dir) {
+                const int y2 = dir == 0 ? y : y + 1;
+                const int x2 = dir == 0 ? x + 1 : x;
+                if (y2 >= M || x2 >= N) continue;
+                if (isFixed(mask, y, x, M) && isFixed(mask, y2, x2, M)) continue;
+                const Point a = nodePoint(reference, y, x, M);
+                const Point b = nodePoint(reference, y2, x2, M);
+                if (!finitePoint(a) || !finitePoint(b))
+                    mexargs::fail("driftfield:reference",
+                                  "argument 2 (reference): neighbouring nodes (%d,%d) and (%d,%d) need finite "
+                                  "reference positions, got [%g; %g] and [%g; %g]",
+                                  y + 1, x + 1, y2 + 1, x2 + 1, a.x, a.y, b.x, b.y);
+                const double dx = a.x - b.x;
+                const double dy = a.y - b.y;
+                if (!(std::sqrt(dx * dx + dy * dy) > 0.0))
+                    mexargs::fail("driftfield:sameReference",
+                                  "argument 2 (reference): neighbouring nodes (%d,%d) and (%d,%d) have the same "
+                                  "reference position [%g; %g]; the pairwise term divides by their distance",
+                                  y + 1, x + 1, y2 + 1, x2 + 1, a.x, a.y);
+            }
+        }
+    }
+}
+
+void checkStoreSize(int M, int N, double radius) {
+    const double nodes = static_cast<double>(M) * static_cast<double>(N);
+    const double L = radius > kCountableRadius ? HUGE_VAL : static_cast<double>(labelDiscCount(radius));
+    const double bytes = 4.0 * nodes * L * sizeof(double);
+    if (bytes > kStoreLimitBytes)
+        mexargs::fail("driftfield:tooLarge",
+                      "a %dx%d lattice with radius %g needs %.3g GiB of message stores (4*M*N*L doubles, L = %.0f "
+                      "offsets); the limit is 4 GiB: use fewer nodes or a smaller radius",
+                      M, N, radius, bytes / (1024.0 * 1024.0 * 1024.0), L);
+}
+
+void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
+    if (nrhs > kArgCount)
+        mexargs::fail("driftfield:nargin", "driftfield takes %d input arguments, got %d. Usage: %s", kArgCount, nrhs,
+                      kUsage);
+    mexargs::checkCounts("driftfield", nrhs, kArgCount, nlhs, 2, kUsage);
+
+    const mxArray* positions = prhs[kPositions];
+    const mxArray* reference = prhs[kReference];
+    checkCellArray(positions, "driftfield:positions", 1, "positions");
+    const int M = static_cast<int>(mxGetM(positions));
+    const int N = static_cast<int>(mxGetN(positions));
+    if (!reference || !mxIsCell(reference) || mxGetNumberOfDimensions(reference) != 2 ||
+        static_cast<int>(mxGetM(reference)) != M || static_cast<int>(mxGetN(reference)) != N) {
+        char what[192];
+        mexargs::describe(reference, what, sizeof what);
+        mexargs::fail("driftfield:reference", "argument 2 (reference) must be a %dx%d cell array like argument 1, got %s",
+                      M, N, what);
+    }
+
+    s.windowHalf = mexargs::realScalar(prhs[kWindowHalf], "driftfield:windowHalf", 3, "windowHalf");
+    s.mode = mexargs::realScalar(prhs[kMode], "driftfield:mode", 4, "mode");
+    s.pairWeight = mexargs::realScalar(prhs[kPairWeight], "driftfield:pairWeight", 5, "pairWeight");
+    s.dataWeight = mexargs::realScalar(prhs[kDataWeight], "driftfield:dataWeight", 6, "dataWeight");
+    s.radius = mexargs::realScalar(prhs[kRadius], "driftfield:radius", 7, "radius");
+    s.skipEval = mexargs::realScalar(prhs[kSkipEval], "driftfield:skipEval", 9, "skipEval");
+    s.bandwidth = mexargs::realScalar(prhs[kBandwidth], "driftfield:bandwidth", 10, "bandwidth");
+
+    const mxArray* map = prhs[kScoreMap];
+    mexargs::requireRealNumeric(map, "driftfield:scoreMap", 8, "scoreMap");
+    if (mxGetNumberOfDimensions(map) != 2) {
+        char what[192];
+        mexargs::describe(map, what, sizeof what);
+        mexargs::fail("driftfield:scoreMap", "argument 8 (scoreMap) must be a 2-D matrix, got %s", what);
+    }
+    const mxArray* mask = prhs[kFixedMask];
+    if (!mexargs::isRealNumeric(mask) || mxGetNumberOfDimensions(mask) != 2 || static_cast<int>(mxGetM(mask)) != M ||
+        static_cast<int>(mxGetN(mask)) != N) {
+        char what[192];
+        mexargs::describe(mask, what, sizeof what);
+        mexargs::fail("driftfield:fixedMask", "argument 11 (fixedMask) must be a real %dx%d matrix like argument 1, got %s",
+                      M, N, what);
+    }
+
+    checkNodeCells(positions, "driftfield:positions", 1, "positions", M, N);
+    checkNodeCells(reference, "driftfield:reference", 2, "reference", M, N);
+
+    if (!std::isfinite(s.radius) || !(s.radius > 0.0))
+        mexargs::fail("driftfield:radius", "argument 7 (radius) must be finite and above 0, got %g", s.radius);
+    if (!std::isfinite(s.mode))
+        mexargs::fail("driftfield:mode", "argument 4 (mode) must be finite (1 arg-max, 0 weighted mean, other mean "
+                                         "shift), got %g", s.mode);
+    if (!std::isfinite(s.pairWeight) || s.pairWeight < 0.0)
+        mexargs::fail("driftfield:pairWeight", "argument 5 (pairWeight) must be finite and at least 0, got %g",
+                      s.pairWeight);
+    if (!std::isfinite(s.dataWeight))
+        mexargs::fail("driftfield:dataWeight", "argument 6 (dataWeight) must be finite, got %g", s.dataWeight);
+
+    checkLatticeValues(positions, reference, mask, M, N);
+
+    if (s.skipEval == 1.0 || M == 0 || N == 0) return;
+    if (estimatorOf(s.mode) == Estimator::MeanShift) {
+        if (!std::isfinite(s.windowHalf))
+            mexargs::fail("driftfield:windowHalf", "argument 3 (windowHalf) must be finite for the mean shift "
+                                                   "(mode %g), got %g", s.mode, s.windowHalf);
+        if (!std::isfinite(s.bandwidth) || !(s.bandwidth > 0.0))
+            mexargs::fail("driftfield:bandwidth", "argument 10 (bandwidth) must be finite and above 0 for the mean "
+                                                  "shift (mode %g), got %g", s.mode, s.bandwidth);
+    }
+    checkStoreSize(M, N, s.radius);
+}
+
+// Truncation toward zero, kept within what the mean shift can tell apart
+// (below 0: no candidates; 6 and above: the grid never fits its box).
+int windowHalfOf(double a) {
+    if (a < -1.0) return -1;
+    if (a > 6.0) return 6;
+    return static_cast<int>(a);
+}
+
+template <typename T>
+T* hostBlock(size_t count) {
+    return static_cast<T*>(mxMalloc((count ? count : 1) * sizeof(T)));
+}
+
+}  // namespace
+
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    Scalars s{};
+    checkAll(nlhs, nrhs, prhs, s);
+
+    const mxArray* positions = prhs[kPositions];
+    const mxArray* reference = prhs[kReference];
+    const mxArray* mask = prhs[kFixedMask];
+    const mxArray* mapArray = prhs[kScoreMap];
+    const int M = static_cast<int>(mxGetM(positions));
+    const int N = static_cast<int>(mxGetN(positions));
+    const size_t nodes = static_cast<size_t>(M) * static_cast<size_t>(N);
+    const bool evaluate = s.skipEval != 1.0 && nodes > 0;
+
+    // Plain form, in host memory: nothing of it outlives the call even when
+    // the host unwinds an error.
+    Point* P = nullptr;
+    Point* Q = nullptr;
+    unsigned char* fixed = nullptr;
+    NodeResult* results = nullptr;
+    double* mapCopy = nullptr;
+    bool outOfMemory = false;
+    if (evaluate) {
+        P = hostBlock<Point>(nodes);
+        Q = hostBlock<Point>(nodes);
+        fixed = hostBlock<unsigned char>(nodes);
+        results = hostBlock<NodeResult>(nodes);
+        const size_t mapCount = mxGetNumberOfElements(mapArray);
+        if (!mxIsDouble(mapArray)) {
+            mapCopy = hostBlock<double>(mapCount);
+            if (mapCopy)
+                for (size_t i = 0; i < mapCount; ++i) mapCopy[i] = mexargs::elementValue(mapArray, i);
+        }
+        outOfMemory = !P || !Q || !fixed || !results || (!mxIsDouble(mapArray) && !mapCopy);
+    }
+    if (evaluate && !outOfMemory) {
+        for (int y = 0; y < M; ++y) {
+            for (int x = 0; x < N; ++x) {
+                const size_t n = static_cast<size_t>(y) * static_cast<size_t>(N) + static_cast<size_t>(x);
+                P[n] = nodePoint(positions, y, x, M);
+                Q[n] = nodePoint(reference, y, x, M);
+                fixed[n] = isFixed(mask, y, x, M) ? 1 : 0;
+            }
+        }
+        LatticeView lattice;
+        lattice.rows = M;
+        lattice.cols = N;
+        lattice.positions = P;
+        lattice.references = Q;
+        lattice.fixed = fixed;
+        ScoreMap map;
+        map.values = mapCopy ? mapCopy : mxGetPr(mapArray);
+        map.rows = static_cast<int64_t>(mxGetM(mapArray));
+        map.cols = static_cast<int64_t>(mxGetN(mapArray));
+        FieldParams params;
+        params.maxProduct = s.mode == 1.0;
+        params.estimator = estimatorOf(s.mode);
+        params.pairWeight = s.pairWeight;
+        params.dataWeight = s.dataWeight;
+        params.bandwidth = s.bandwidth;
+        params.windowHalf = params.estimator == Estimator::MeanShift ? windowHalfOf(s.windowHalf) : 0;
+        try {
+            const LabelDisc disc = buildLabelDisc(s.radius);
+            passMessages(lattice, map, disc, params, results, defaultThreadCount());
+        } catch (const std::bad_alloc&) {
+            outOfMemory = true;
+        }
+    }
+    if (outOfMemory) {
+        mxFree(P);
+        mxFree(Q);
+        mxFree(fixed);
+        mxFree(results);
+        mxFree(mapCopy);
+        mexargs::fail("driftfield:outOfMemory", "out of memory for a %dx%d lattice with radius %g", M, N, s.radius);
+    }
+
+    plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N), mxREAL);
+    if (evaluate) {
+        double* scores = mxGetPr(plhs[0]);
+        for (int y = 0; y < M; ++y)
+            for (int x = 0; x < N; ++x) {
+                const size_t n = static_cast<size_t>(y) * static_cast<size_t>(N) + static_cast<size_t>(x);
+                if (!fixed[n]) scores[static_cast<size_t>(y) + static_cast<size_t>(x) * static_cast<size_t>(M)] = results[n].score;
+            }
+    }
+    // The caller always has room for one result; the positions go out only
+    // when asked for.
+    if (nlhs >= 2) {
+        mxArray* out = mxCreateCellMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N));
+        for (int x = 0; x < N; ++x) {
+            for (int y = 0; y < M; ++y) {
+                const mwIndex idx = static_cast<mwIndex>(y) + static_cast<mwIndex>(x) * static_cast<mwIndex>(M);
+                const size_t n = static_cast<size_t>(y) * static_cast<size_t>(N) + static_cast<size_t>(x);
+                mxArray* cell;
+                if (evaluate && !fixed[n]) {
+                    cell = mxCreateDoubleMatrix(2, 1, mxREAL);
+                    mxGetPr(cell)[0] = results[n].x;
+                    mxGetPr(cell)[1] = results[n].y;
+                } else {
+                    cell = mxDuplicateArray(mxGetCell(positions, idx));
+                }
+                mxSetCell(out, idx, cell);
+            }
+        }
+        plhs[1] = out;
+    }
+    mxFree(P);
+    mxFree(Q);
+    mxFree(fixed);
+    mxFree(results);
+    mxFree(mapCopy);
+}
