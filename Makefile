@@ -46,7 +46,7 @@ bench: deps
 
 demo: deps
 	$(MAKE) build
-	octave-cli --norc --quiet --no-history --no-window-system --eval "addpath('octave'); addpath('$(BUILD)/mex'); regmex_demo"
+	octave-cli --norc --quiet --no-history --no-window-system --eval "addpath('octave'); addpath('$(BUILD)/mex'); regmex_demo;"
 
 clean:
 	rm -rf $(BUILD) build-san build-fuzz out

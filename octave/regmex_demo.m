@@ -1,34 +1,390 @@
-% REGMEX_DEMO  Finds a patch of a real photograph again with tmatch.
+function varargout = regmex_demo (varargin)
+% REGMEX_DEMO  Registers a deforming surface end to end with all four plug-ins.
+%
+%   regmex_demo                  prints the report and writes figures to out/
+%   R = regmex_demo('figures', false, 'quiet', true)   numbers only, as a struct
+%   regmex_demo('outdir', FOLDER)                      figures elsewhere
+%   regmex_demo('missing', 0.05)  leaves 5% of the dots out: see how far the
+%                                 lattice alone carries their nodes
+%
+%   A photograph (data/camera.png) carries a printed lattice of small dark
+%   dots.  The demo deforms it with a smooth thin-plate spline warp that it
+%   keeps to itself, then works from the deformed picture alone:
+%
+%     1. tmatch      correlates a dot template over the deformed picture:
+%                    the score map.
+%     2. driftfield  moves every lattice node, starting from its reference
+%                    position, onto the dots while keeping the lattice
+%                    regular (a few message passes, coarse then fine).
+%     3. warpmatch   fits nothing itself: the demo fits spline coefficients
+%                    to the tracked nodes in a small linear solve, then
+%                    warpmatch maps the deformed picture back (unwarping)
+%                    and inverts the recovered warp at check points.
+%     4. gridcorners finds well-spread natural corners in the reference
+%                    picture: the check points.  Their true positions are
+%                    known, so the demo reports how far the recovered warp
+%                    puts them; tmatch confirms a few by local search.
+%
+%   warpmatch also makes the deformed picture and, by inverting the true
+%   warp, the true position of every node and check point.
 %
 %   From the top of the source tree, with the MEX files ahead of the help
 %   files on the path (make demo does exactly this):
 %     addpath('octave'); addpath('build/mex'); regmex_demo
-%   Writes out/tmatch_map.png.
-here = fileparts (mfilename ("fullpath"));
-root = fileparts (here);
-outdir = fullfile (root, "out");
-if (! exist (outdir, "dir"))
-  mkdir (outdir);
+
+  opts = struct ('figures', true, 'quiet', false, 'seed', 7, 'missing', 0, ...
+                 'outdir', fullfile (fileparts (fileparts (mfilename ("fullpath"))), "out"));
+  for k = 1:2:numel (varargin)
+    opts.(varargin{k}) = varargin{k + 1};
+  end
+  if (opts.quiet)
+    say = @(varargin) [];
+  else
+    say = @printf;
+  end
+  timing = struct ('tmatch', [0 0], 'gridcorners', [0 0], 'warpmatch', [0 0], 'driftfield', [0 0]);
+
+  here = fileparts (mfilename ("fullpath"));
+  photo = fullfile (fileparts (here), "data", "camera.png");
+  if (! exist (photo, "file"))
+    photo = file_in_loadpath ("camera.png");   % installed as a package
+  end
+  clean = double (imread (photo));
+  [M, N] = size (clean);
+  rand ("seed", opts.seed);
+  randn ("seed", opts.seed);
+
+  %% Reference: the photograph with a lattice of dots, spacing 32 pixels.
+  spacing = 32;
+  [gx, gy] = meshgrid (40:spacing:N - 39, 40:spacing:M - 39);   % 1-based x, y
+  [LM, LN] = size (gx);
+  % 'missing' leaves that fraction of the dots out, as where a print is
+  % scuffed (off by default).
+  printed = rand (LM * LN, 1) >= opts.missing;
+  reference = draw_dots (clean, gx(printed), gy(printed));
+  tpl = dot_template ();
+
+  %% Check points: gridcorners on the clean photograph, away from the dots.
+  t = tic ();
+  corners = gridcorners (photo, 12, 0.01, 2, 1);
+  timing = add_time (timing, "gridcorners", t);
+  keep = all (corners >= 48 & corners <= [N; M] - 47, 1);
+  dist2dots = min (hypot (corners(1, :) - gx(:), corners(2, :) - gy(:)), [], 1);
+  keep &= dist2dots > 9;
+  checks = corners(:, keep);
+  checks = round (checks(:, 1:2:end));      % every other one is plenty
+  C = columns (checks);
+
+  %% Ground truth: a smooth warp from random displacements of 16 points.
+  % T maps the deformed frame to the reference frame: deformed(p) =
+  % reference(T(p)).  It is expressed as a spline on the lattice nodes and
+  % check points, so that warpmatch can invert it there: the true deformed
+  % positions.  warpmatch works in 0-based coordinates.
+  [cx, cy] = meshgrid (linspace (0, N - 1, 4), linspace (0, M - 1, 4));
+  shift = 7 * (2 * rand (numel (cx), 2) - 1);
+  few = tps_fit ([cx(:), cy(:)], [cx(:), cy(:)] + shift);
+  nodes0 = [gx(:), gy(:)] - 1;
+  points0 = [nodes0; checks' - 1];
+  truth = tps_fit (points0, tps_eval (few, points0));
+  t = tic ();
+  [~, pts, ~, ~, deformed] = quiet_warpmatch (truth, points0, points0, reference);
+  timing = add_time (timing, "warpmatch", t);
+  trueNodes = pts(1:LM * LN, :) + 1;             % 1-based, deformed frame
+  trueChecks = pts(LM * LN + 1:end, :) + 1;
+
+  %% Score map: the dot template correlated over the deformed picture.
+  t = tic ();
+  score = tmatch (deformed, -1, tpl);
+  timing = add_time (timing, "tmatch", t);
+  h = (rows (tpl) - 1) / 2;
+  scoreMap = zeros (M, N);           % element (y, x): a dot centred at (x, y)
+  scoreMap(h + 1:end - h, h + 1:end - h) = score;
+
+  %% Lattice tracking with driftfield, from the reference positions.
+  refCells = cell (LM, LN);
+  for k = 1:LM * LN
+    refCells{k} = [gx(k); gy(k)];
+  end
+  fixed = zeros (LM, LN);
+  before = node_errors (refCells, trueNodes);
+  % Passes of {mode, radius, pairWeight}: the first picks whole-pixel
+  % offsets within 10 pixels (arg-max) with a loose lattice; later ones
+  % tighten the lattice and refine below a pixel (weighted mean).
+  % Each store multiplies the messages of a whole row or column at the same
+  % offset, so a stiff lattice drags every node of a line towards a common
+  % offset: it pays once the nodes are close.
+  schedule = {1, 10, 0.5; 1, 4, 5; 0, 3, 5; 0, 3, 5};
+  dataWeight = 12;
+  positions = refCells;
+  for pass = 1:rows (schedule)
+    t = tic ();
+    [~, positions] = driftfield (positions, refCells, 2, schedule{pass, 1}, schedule{pass, 3}, ...
+                                 dataWeight, schedule{pass, 2}, scoreMap, 0, 1, fixed);
+    timing = add_time (timing, "driftfield", t);
+  end
+  after = node_errors (positions, trueNodes);
+
+  % The effect of mode and radius: one pass from the reference positions.
+  variants = {1, 4, 0.5, "arg-max, radius 4"; 1, 10, 0.5, "arg-max, radius 10"; ...
+              0, 10, 0.5, "weighted mean, radius 10"; 2, 10, 0.5, "mean shift, radius 10"; ...
+              1, 10, 200, "arg-max, radius 10, pairWeight 200"};
+  variantErr = zeros (rows (variants), 1);
+  for v = 1:rows (variants)
+    t = tic ();
+    [~, P1] = driftfield (refCells, refCells, 2, variants{v, 1}, variants{v, 3}, dataWeight, ...
+                          variants{v, 2}, scoreMap, 0, 1, fixed);
+    timing = add_time (timing, "driftfield", t);
+    variantErr(v) = median (node_errors (P1, trueNodes));
+  end
+
+  %% Warp recovery from the tracked nodes.
+  tracked0 = cell2mat (positions(:)')' - 1;    % 0-based, deformed frame
+  % Unwarping needs the map from the reference frame to the deformed one.
+  back = tps_fit (nodes0, tracked0);
+  t = tic ();
+  [~, ~, mapX, mapY, unwarped] = quiet_warpmatch (back, nodes0, tracked0, deformed);
+  timing = add_time (timing, "warpmatch", t);
+  % The check points through the recovered maps (they sit on whole pixels).
+  idx = sub2ind ([M, N], checks(2, :), checks(1, :));
+  mappedChecks = [mapX(idx); mapY(idx)]' + 1;
+  mapErr = hypot (mappedChecks(:, 1) - trueChecks(:, 1), mappedChecks(:, 2) - trueChecks(:, 2));
+
+  % Inversion of the recovered forward warp (deformed to reference) at the
+  % check points: each search starts from the tracked node nearest to it.
+  order = nearest_distinct (tracked0, checks' - 1);
+  targets = nodes0(order, :);
+  targets(1:C, :) = checks' - 1;
+  forward = tps_fit (tracked0(order, :), nodes0(order, :));
+  t = tic ();
+  [~, found] = quiet_warpmatch (forward, tracked0(order, :), targets, deformed);
+  timing = add_time (timing, "warpmatch", t);
+  invChecks = found(1:C, :) + 1;
+  invErr = hypot (invChecks(:, 1) - trueChecks(:, 1), invChecks(:, 2) - trueChecks(:, 2));
+
+  % tmatch confirms a few check points by local search around the
+  % predicted position.
+  confirm = min (5, C);
+  confirmErr = zeros (confirm, 1);
+  for k = 1:confirm
+    q = checks(:, k);
+    patch = reference(q(2) - 10:q(2) + 10, q(1) - 10:q(1) + 10);
+    p = round (invChecks(k, :));
+    region = [p(1) - 20, p(2) - 20, 41, 41];
+    t = tic ();
+    local = tmatch (deformed, region, patch);
+    timing = add_time (timing, "tmatch", t);
+    [~, m] = max (local(:));
+    [r, c] = ind2sub (size (local), m);
+    at = [region(1) - 1 + c + 10, region(2) - 1 + r + 10];
+    confirmErr(k) = hypot (at(1) - trueChecks(k, 1), at(2) - trueChecks(k, 2));
+  end
+
+  inner = false (M, N);
+  inner(40:M - 39, 40:N - 39) = true;
+  diffAfter = mean (abs (unwarped(inner) - reference(inner)));
+  diffBeforeInner = mean (abs (deformed(inner) - reference(inner)));
+
+  result = struct ("nodes", LM * LN, "checks", C, ...
+                   "beforeMedian", median (before), "beforeP95", prctile95 (before), ...
+                   "afterMedian", median (after), "afterP95", prctile95 (after), ...
+                   "checkMedian", median (invErr), "checkP95", prctile95 (invErr), ...
+                   "mapMedian", median (mapErr), "confirmMedian", median (confirmErr), ...
+                   "diffBefore", diffBeforeInner, "diffAfter", diffAfter, ...
+                   "variants", {variants(:, 4)}, "variantMedian", variantErr, "timing", timing);
+
+  %% Report.
+  say ("regmex demo: a %dx%d photograph with a %dx%d dot lattice, deformed by a smooth warp\n", ...
+       M, N, LM, LN);
+  say ("up to %.1f pixels (median %.1f).\n\n", max (before), median (before));
+  say ("  %-44s %8s %8s\n", "", "median", "95th pct");
+  say ("  %-44s %8.2f %8.2f px\n", sprintf ("node error before tracking (%d nodes)", LM * LN), ...
+       result.beforeMedian, result.beforeP95);
+  say ("  %-44s %8.2f %8.2f px\n", "node error after tracking", result.afterMedian, result.afterP95);
+  say ("  %-44s %8.2f %8.2f px\n", sprintf ("check points, inverted warp (%d points)", C), ...
+       result.checkMedian, result.checkP95);
+  say ("  %-44s %8.2f %8s px\n", "check points, through the recovered maps", result.mapMedian, "");
+  say ("  %-44s %8.2f %8s px\n", sprintf ("check points found by tmatch (%d)", confirm), ...
+       result.confirmMedian, "");
+  say ("  %-44s %8.1f -> %.1f grey levels\n", "mean |reference - picture|, inner area", ...
+       diffBeforeInner, diffAfter);
+  say ("\n  one driftfield pass from the reference positions (pairWeight 0.5 unless\n  given), median node error:\n");
+  for v = 1:rows (variants)
+    say ("    %-36s %6.2f px\n", variants{v, 4}, variantErr(v));
+  end
+  say ("\n  %-12s %6s %10s\n", "plug-in", "calls", "ms/call");
+  for name = fieldnames (timing)'
+    tm = timing.(name{1});
+    say ("  %-12s %6d %10.1f\n", name{1}, tm(2), 1000 * tm(1) / max (tm(2), 1));
+  end
+
+  if (nargout > 0)
+    varargout{1} = result;
+  end
+
+  if (opts.figures)
+    outdir = opts.outdir;
+    if (! exist (outdir, "dir"))
+      mkdir (outdir);
+    end
+    write_figures (outdir, deformed, reference, unwarped, scoreMap, clean, corners, checks, ...
+                   refCells, positions, trueNodes, LM, LN, result);
+    say ("\nfigures written to %s\n", outdir);
+  end
 end
 
-img = double (imread (fullfile (root, "data", "camera.png")));
-top = 150; left = 260; h = 40; w = 48;
-tpl = img(top:top + h - 1, left:left + w - 1);
-
-t0 = tic ();
-C = tmatch (img, -1, tpl);
-elapsed = toc (t0);
-[peak, k] = max (C(:));
-[row, col] = ind2sub (size (C), k);
-printf ("tmatch: %dx%d template cut at row %d, column %d of a %dx%d photograph\n", ...
-        h, w, top, left, rows (img), columns (img));
-printf ("        found at row %d, column %d, peak coefficient %.4f (%.1f ms)\n", ...
-        row, col, peak, 1000 * elapsed);
-if (row != top || col != left)
-  error ("regmex:demo", "tmatch found the template at the wrong place");
+function timing = add_time (timing, name, t)
+  timing.(name) += [toc(t), 1];
 end
 
-% The map as an image: coefficients -1..1 mapped to black..white.
-map = uint8 (round ((C + 1) * 127.5));
-imwrite (map, fullfile (outdir, "tmatch_map.png"));
-printf ("        correlation map written to out/tmatch_map.png\n");
+function img = draw_dots (img, x, y)
+  % A dark dot with a light ring, blended into the picture.
+  [M, N] = size (img);
+  for k = 1:numel (x)
+    [px, py] = meshgrid (max (1, floor (x(k)) - 7):min (N, floor (x(k)) + 8), ...
+                         max (1, floor (y(k)) - 7):min (M, floor (y(k)) + 8));
+    d = hypot (px - x(k), py - y(k));
+    [value, alpha] = dot_profile (d);
+    lin = sub2ind ([M, N], py, px);
+    img(lin) = (1 - alpha) .* img(lin) + alpha .* value;
+  end
+end
+
+function [value, alpha] = dot_profile (d)
+  value = 25 + 205 ./ (1 + exp (-(d - 2.6) * 3));
+  alpha = 1 ./ (1 + exp ((d - 5) * 3));
+end
+
+function tpl = dot_template ()
+  [px, py] = meshgrid (-5:5, -5:5);
+  [value, alpha] = dot_profile (hypot (px, py));
+  tpl = alpha .* value + (1 - alpha) * 128;
+end
+
+function s = tps_fit (ctrl, values)
+  % Thin-plate spline through values at ctrl (K x 2, 0-based), in the
+  % coefficient layout warpmatch reads: K weights, then a0, ax, ay.
+  K = rows (ctrl);
+  d = (ctrl(:, 1) - ctrl(:, 1)') .^ 2 + (ctrl(:, 2) - ctrl(:, 2)') .^ 2;
+  A = [d .* log(d + 2.2204e-16), ones(K, 1), ctrl; [ones(K, 1), ctrl]', zeros(3)];
+  coef = A \ [values; zeros(3, 2)];
+  s = struct ("ctrl", ctrl, "coefX", coef(:, 1), "coefY", coef(:, 2));
+end
+
+function v = tps_eval (s, p)
+  d = (p(:, 1) - s.ctrl(:, 1)') .^ 2 + (p(:, 2) - s.ctrl(:, 2)') .^ 2;
+  B = [d .* log(d + 2.2204e-16), ones(rows (p), 1), p];
+  v = [B * s.coefX, B * s.coefY];
+end
+
+function [console, pts, mapX, mapY, warped] = quiet_warpmatch (s, starts, targets, image)
+  % warpmatch prints its worker threads' progress; keep the report tidy.
+  % The starts must be the spline's control points.
+  assert (isequal (starts, s.ctrl));
+  [console, pts, mapX, mapY, warped] = evalc_warpmatch (s, targets, image);
+end
+
+function [console, pts, mapX, mapY, warped] = evalc_warpmatch (s, targets, image)
+  console = evalc ("[pts, mapX, mapY, warped] = warpmatch (s.coefX, s.coefY, s.ctrl(:, 1), s.ctrl(:, 2), targets(:, 1), targets(:, 2), [], [], image);");
+end
+
+function e = node_errors (cells, truth)
+  P = cell2mat (cells(:)')';
+  e = hypot (P(:, 1) - truth(:, 1), P(:, 2) - truth(:, 2));
+end
+
+function v = prctile95 (x)
+  x = sort (x(:));
+  v = x(max (1, ceil (0.95 * numel (x))));
+end
+
+function order = nearest_distinct (nodes, points)
+  % A permutation of the nodes whose first entries are, for each point in
+  % turn, the nearest node not taken yet.
+  free = true (rows (nodes), 1);
+  first = zeros (rows (points), 1);
+  for k = 1:rows (points)
+    d = hypot (nodes(:, 1) - points(k, 1), nodes(:, 2) - points(k, 2));
+    d(! free) = Inf;
+    [~, first(k)] = min (d);
+    free(first(k)) = false;
+  end
+  order = [first; find(free)];
+end
+
+function write_figures (outdir, deformed, reference, unwarped, scoreMap, clean, corners, checks, ...
+                        refCells, positions, trueNodes, LM, LN, r)
+  % gnuplot renders without a display; Octave warns that it is not its
+  % favourite toolkit.
+  state = warning ("off", "all");
+  restore = onCleanup (@() warning (state));
+  graphics_toolkit ("gnuplot");
+  R = cell2mat (refCells(:)')';
+  P = cell2mat (positions(:)')';
+
+  f = figure ("visible", "off", "position", [0 0 1200 620]);
+  subplot (1, 2, 1);
+  show_lattice (deformed, R, LM, LN, "r");
+  plot (trueNodes(:, 1), trueNodes(:, 2), "y.", "markersize", 6);
+  title ("Before tracking: the lattice at its reference positions (red)");
+  xlabel (sprintf("median distance %.2f px to the true node positions (yellow)", r.beforeMedian));
+  subplot (1, 2, 2);
+  show_lattice (deformed, P, LM, LN, "g");
+  plot (trueNodes(:, 1), trueNodes(:, 2), "y.", "markersize", 6);
+  title ("After tracking with driftfield (green)");
+  xlabel (sprintf("median distance %.2f px to the true node positions (yellow)", r.afterMedian));
+  print (f, "-dpngcairo", "-r90", fullfile (outdir, "lattice.png"));
+  close (f);
+
+  f = figure ("visible", "off", "position", [0 0 640 600]);
+  imagesc (scoreMap, [-1 1]);
+  axis image;
+  colormap (gray (256));
+  colorbar ();
+  title ("tmatch score map: correlation of the dot template over the deformed picture");
+  print (f, "-dpngcairo", "-r90", fullfile (outdir, "score_map.png"));
+  close (f);
+
+  f = figure ("visible", "off", "position", [0 0 640 640]);
+  imagesc (clean, [0 255]);
+  axis image;
+  colormap (gray (256));
+  hold on;
+  for b = 50:50:rows (clean)
+    plot ([0.5 columns(clean) + 0.5], [b b] + 0.5, "c-");
+  end
+  for b = 50:50:columns (clean)
+    plot ([b b] + 0.5, [0.5 rows(clean) + 0.5], "c-");
+  end
+  plot (corners(1, :), corners(2, :), "r+", "markersize", 5);
+  plot (checks(1, :), checks(2, :), "go", "markersize", 7);
+  title (sprintf("gridcorners: %d corners, at most 2 per 50x50 block (cyan grid)", columns (corners)));
+  xlabel (sprintf("green circles: the %d check points used to judge the recovered warp", columns (checks)));
+  print (f, "-dpngcairo", "-r90", fullfile (outdir, "corners.png"));
+  close (f);
+
+  f = figure ("visible", "off", "position", [0 0 1200 620]);
+  subplot (1, 2, 1);
+  imagesc (abs (deformed - reference), [0 128]);
+  axis image;
+  colormap (gray (256));
+  title ("|reference - deformed picture|");
+  xlabel (sprintf("mean %.1f grey levels (inner area)", r.diffBefore));
+  subplot (1, 2, 2);
+  imagesc (abs (unwarped - reference), [0 128]);
+  axis image;
+  title ("|reference - picture unwarped by warpmatch|");
+  xlabel (sprintf("mean %.1f grey levels (inner area)", r.diffAfter));
+  print (f, "-dpngcairo", "-r90", fullfile (outdir, "difference.png"));
+  close (f);
+end
+
+function show_lattice (img, P, LM, LN, colour)
+  imagesc (img, [0 255]);
+  axis image;
+  colormap (gray (256));
+  hold on;
+  X = reshape (P(:, 1), LM, LN);
+  Y = reshape (P(:, 2), LM, LN);
+  plot (X, Y, [colour "-"], X', Y', [colour "-"]);
+  plot (P(:, 1), P(:, 2), [colour "o"], "markersize", 4);
+end

@@ -1,0 +1,27 @@
+function test_demo ()
+  % The end-to-end demo: tracking must cut the node error well below the
+  % deformation, the recovered warp must place the check points, and the
+  % figures must be written.
+  here = fileparts (mfilename ("fullpath"));
+  root = fileparts (fileparts (here));
+  addpath (fullfile (root, "octave"), "-end");   % behind the MEX files
+  outdir = tempname ();
+  confirm_recursive_rmdir (false);
+  cleanup = onCleanup (@() rmdir (outdir, "s"));
+  r = regmex_demo ("quiet", true, "outdir", outdir);
+  printf ("node error %.2f -> %.2f px (95th pct %.2f -> %.2f), check points %.2f px\n", ...
+          r.beforeMedian, r.afterMedian, r.beforeP95, r.afterP95, r.checkMedian);
+  assert (r.nodes, 196);
+  assert (r.beforeMedian > 1.5, "the deformation is too small to show anything");
+  assert (r.afterMedian < 0.2 * r.beforeMedian);
+  assert (r.afterP95 < 0.3 * r.beforeP95);
+  assert (r.checks >= 20);
+  assert (r.checkMedian < 0.5);
+  assert (r.mapMedian < 0.5);
+  assert (r.confirmMedian < 1.5);
+  assert (r.diffAfter < 0.5 * r.diffBefore);
+  for name = {"lattice", "score_map", "corners", "difference"}
+    info = dir (fullfile (outdir, [name{1} ".png"]));
+    assert (numel (info) == 1 && info.bytes > 10000, [name{1} ".png was not written"]);
+  end
+end
