@@ -151,11 +151,13 @@ NodeResult estimate(int selector, const std::vector<double>& b, const LabelDisc&
 }  // namespace
 
 std::vector<NodeResult> evaluateNodes(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc,
-                                      const Stores& stores, double mode, double beta, double h, int a) {
+                                      const Stores& stores, double mode, double beta, double h, int a,
+                                      Beliefs* beliefs) {
     const int L = disc.count();
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<NodeResult> out(static_cast<size_t>(lattice.rows) * static_cast<size_t>(lattice.cols),
                                 NodeResult{nan, nan, nan});
+    if (beliefs) beliefs->assign(out.size(), {});
     for (int y = 0; y < lattice.rows; ++y) {
         for (int x = 0; x < lattice.cols; ++x) {
             const size_t n = static_cast<size_t>(lattice.slot(y, x));
@@ -174,16 +176,17 @@ std::vector<NodeResult> evaluateNodes(const LatticeView& lattice, const ScoreMap
             for (double v : b) sum += v;
             for (double& v : b) v = v / sum;
             out[n] = estimate(static_cast<int>(mode), b, disc, P, h, a);
+            if (beliefs) (*beliefs)[n] = b;
         }
     }
     return out;
 }
 
 std::vector<NodeResult> refine(const LatticeView& lattice, const ScoreMap& map, double radius, double mode,
-                               double lambda, double beta, double h, int a) {
+                               double lambda, double beta, double h, int a, Beliefs* beliefs) {
     const LabelDisc disc = driftfield::buildLabelDisc(radius);
     const Stores stores = passMessages(lattice, map, disc, mode, lambda, beta);
-    return evaluateNodes(lattice, map, disc, stores, mode, beta, h, a);
+    return evaluateNodes(lattice, map, disc, stores, mode, beta, h, a, beliefs);
 }
 
 }  // namespace literal

@@ -40,12 +40,15 @@ double gridMeanShift(const LabelDisc& disc, const std::vector<double>& b, double
 
 // Every free node in row order: belief from the stores and its likelihoods,
 // the estimator picked by mode truncated toward zero.  Fixed nodes get NaN.
+// The normalised beliefs are kept when asked for (empty for fixed nodes).
+using Beliefs = std::vector<std::vector<double>>;
 std::vector<NodeResult> evaluateNodes(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc,
-                                      const Stores& stores, double mode, double beta, double h, int a);
+                                      const Stores& stores, double mode, double beta, double h, int a,
+                                      Beliefs* beliefs = nullptr);
 
 // passMessages then evaluateNodes.
 std::vector<NodeResult> refine(const LatticeView& lattice, const ScoreMap& map, double radius, double mode,
-                               double lambda, double beta, double h, int a);
+                               double lambda, double beta, double h, int a, Beliefs* beliefs = nullptr);
 
 }  // namespace literal
 
