@@ -15,6 +15,7 @@
 #include "ScoreSampling.h"
 #include "mex.h"
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -124,7 +125,8 @@ void checkLatticeValues(const mxArray* positions, const mxArray* reference, cons
                 if (!(std::sqrt(dx * dx + dy * dy) > 0.0))
                     mexargs::fail("driftfield:sameReference",
                                   "argument 2 (reference): neighbouring nodes (%d,%d) and (%d,%d) have the same "
-                                  "reference position [%g; %g]; the pairwise term divides by their distance",
+                                  "reference position [%g; %g] (or ones too close to tell apart); the pairwise "
+                                  "term divides by their distance",
                                   y + 1, x + 1, y2 + 1, x2 + 1, a.x, a.y);
             }
         }
@@ -151,6 +153,8 @@ void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
     const mxArray* positions = prhs[kPositions];
     const mxArray* reference = prhs[kReference];
     checkCellArray(positions, "driftfield:positions", 1, "positions");
+    if (mxGetM(positions) > static_cast<size_t>(INT_MAX) || mxGetN(positions) > static_cast<size_t>(INT_MAX))
+        mexargs::fail("driftfield:positions", "argument 1 (positions) has more than %d rows or columns", INT_MAX);
     const int M = static_cast<int>(mxGetM(positions));
     const int N = static_cast<int>(mxGetN(positions));
     if (!reference || !mxIsCell(reference) || mxGetNumberOfDimensions(reference) != 2 ||

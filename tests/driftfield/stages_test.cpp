@@ -120,19 +120,6 @@ TEST(ScoreSampling, SamplingRuleAndEdges) {
     EXPECT_GT(sampleScore(map, 3.0, 0.0, 1.0), 1.0);
 }
 
-TEST(ScoreSampling, DiscLikelihoodsAreOneBasedSamples) {
-    std::vector<double> v(30 * 20);
-    std::mt19937 rng(3);
-    for (double& x : v) x = std::uniform_real_distribution<double>(0, 1)(rng);
-    ScoreMap map{v.data(), 30, 20};
-    const LabelDisc disc = buildLabelDisc(3.2);
-    std::vector<double> out(disc.count());
-    const Point p{5.4, 7.75};
-    discLikelihoods(map, disc, p, 2.0, out.data());
-    for (int i = 0; i < disc.count(); ++i)
-        EXPECT_EQ(out[i], sampleScore(map, p.x + disc.xs[i] - 1.0, p.y + disc.ys[i] - 1.0, 2.0));
-}
-
 TEST(NormalizedProduct, ProductFloorsAndInPlace) {
     const double a[3] = {1, 2, 3}, b[3] = {3, 2, 1};
     double out[3];
