@@ -106,6 +106,7 @@ struct Fixture : ::testing::Test {
                 }
                 if (perBlock) perBlock->push_back(count);
             }
+        cvResetImageROI(&ipl);  // frees the region the header was given
         return out;
     }
 
@@ -178,6 +179,7 @@ TEST_F(Fixture, BlockOffsetIsAddedToEveryCorner) {
     CvPoint2D32f p[4];
     int count = 4;
     cvGoodFeaturesToTrack(&ipl, nullptr, nullptr, p, &count, 0.04, 5, nullptr, 3, 1, 0.04);
+    cvResetImageROI(&ipl);
     ASSERT_EQ(count, 1);
     ASSERT_EQ(p[0].x, 3.0f);
     ASSERT_EQ(p[0].y, 7.0f);
