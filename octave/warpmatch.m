@@ -82,6 +82,11 @@
 %     warpmatch:image    IMAGE empty, complex, sparse, not numeric, 3-D (a
 %                        colour image: convert to grey first), smaller than
 %                        5x5, or too large for the image library
+%     warpmatch:tooLarge IMAGE has more than 2^27 (134,217,728) pixels: the
+%                        working images would need over 6 GiB
+%     warpmatch:tooManyPoints  more than 10,000 control points: the point
+%                        search grows with K^2 and would run for many minutes
+%                        without a way to interrupt it
 %     warpmatch:opencv   the image library reported a failure
 %     warpmatch:thread   a worker thread could not be started or joined
 %                        (every started worker has finished when it is raised)

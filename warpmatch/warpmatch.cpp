@@ -27,6 +27,12 @@ const char* const kUsage =
 constexpr int kMinSide = 5;
 // Keeps every size the image library and the coarse grid derive in int range.
 constexpr size_t kMaxSide = INT_MAX / 8;
+// About a dozen float images of the picture's size live at once: 2^27 pixels
+// (for example 8192 x 16384) need some 6 GiB, more than a session can spare.
+constexpr size_t kMaxPixels = size_t(1) << 27;
+// The point search costs K^2 kernel values per point: 10,000 control points
+// already take minutes, during which MATLAB or Octave cannot interrupt.
+constexpr size_t kMaxPoints = 10000;
 
 void requireNumeric(const mxArray* a, int argNo, const char* name, const char* id) {
     mexargs::requireRealNumeric(a, id, argNo, name);
@@ -57,6 +63,10 @@ void checkImage(const mxArray* a) {
     if (mxGetM(a) > kMaxSide || mxGetN(a) > kMaxSide)
         mexargs::fail(id, "argument 9 (image) must have at most %llu rows and columns, got %s",
                       static_cast<unsigned long long>(kMaxSide), what);
+    if (mxGetNumberOfElements(a) > kMaxPixels)
+        mexargs::fail("warpmatch:tooLarge",
+                      "argument 9 (image) has more than %llu pixels, which would need over 6 GiB of working "
+                      "images; got %s", static_cast<unsigned long long>(kMaxPixels), what);
 }
 
 // ctrlX is a column of K rows (or empty with no rows, K = 0).
@@ -70,9 +80,10 @@ int readPointCount(const mxArray* a) {
         mexargs::fail(id, "argument 3 (ctrlX) must be a column vector (its row count is the number of "
                           "control points), got %s", what);
     }
-    if (rows > static_cast<size_t>(INT_MAX - 3)) {
-        mexargs::fail(id, "argument 3 (ctrlX) has %llu rows, more control points than supported",
-                      static_cast<unsigned long long>(rows));
+    if (rows > kMaxPoints) {
+        mexargs::fail("warpmatch:tooManyPoints",
+                      "argument 3 (ctrlX) has %llu rows; at most %llu control points are searched in one call",
+                      static_cast<unsigned long long>(rows), static_cast<unsigned long long>(kMaxPoints));
     }
     return static_cast<int>(rows);
 }

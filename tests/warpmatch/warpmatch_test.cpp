@@ -330,6 +330,10 @@ TEST_F(Fixture, EveryRefusalNamesItsArgumentAndLeavesNothingBehind) {
     add("ctrlX complex", 2, mexhost::complexMatrix(4, 1), "warpmatch:ctrlX");
     add("ctrlX text", 2, mexhost::text("abcd"), "warpmatch:ctrlX");
     add("ctrlX no columns", 2, mexhost::matrix(4, 0), "warpmatch:ctrlX");
+    // Bounds on work: the pages of these arrays are never touched, so they
+    // cost address space, not memory.
+    add("10001 control points", 2, mexhost::matrix(10001, 1), "warpmatch:tooManyPoints");
+    add("2^27 + 1 pixels", 8, mexhost::numeric(mxLOGICAL_CLASS, {8193, 16384}), "warpmatch:tooLarge");
     add("ctrlY short", 3, mexhost::matrix(3, 1), "warpmatch:ctrlY");
     add("ctrlY cell", 3, mexhost::cells(4, 1), "warpmatch:ctrlY");
     add("targetX short", 4, mexhost::matrix(1, 3), "warpmatch:targetX");
