@@ -1,5 +1,7 @@
 #include "CMexAndCpp.h"
 
+#include "VectorSearch.h"
+
 #include <cmath>
 
 namespace {
@@ -44,14 +46,7 @@ void CMexAndCpp::SetMC(mxArray* cells, int r, int c, const mxArray* v) {
 }
 
 double CMexAndCpp::GetMax(const double* values, int count, int* index) {
-    double best = kMaxStart;
-    for (int i = 0; i < count; ++i) {
-        if (values[i] > best) {
-            best = values[i];
-            *index = i;
-        }
-    }
-    return best;
+    return vectorsearch::GetMax(values, count, index);
 }
 
 double CMexAndCpp::GetMax(const mxArray* a, int* row, int* col) {
@@ -72,16 +67,7 @@ double CMexAndCpp::GetMax(const mxArray* a, int* row, int* col) {
 }
 
 int CMexAndCpp::findClosest(double x, double y, const double* xs, const double* ys, int count) {
-    double best = kClosestStart;
-    int result = -1;
-    for (int i = 0; i < count; ++i) {
-        const double d = std::sqrt((x - xs[i]) * (x - xs[i]) + (y - ys[i]) * (y - ys[i]));
-        if (d < best) {
-            best = d;
-            result = i;
-        }
-    }
-    return result;
+    return vectorsearch::findClosest(x, y, xs, ys, count);
 }
 
 int CMexAndCpp::findClosest(double x, double y, const mxArray* xs, const mxArray* ys) {
@@ -103,9 +89,7 @@ int CMexAndCpp::findClosest(double x, double y, const mxArray* xs, const mxArray
 }
 
 double CMexAndCpp::GetSum(const double* values, int count) {
-    double s = 0.0;
-    for (int i = 0; i < count; ++i) s += values[i];
-    return s;
+    return vectorsearch::GetSum(values, count);
 }
 
 double CMexAndCpp::GetSum(const mxArray* a) {
@@ -121,24 +105,33 @@ void CMexAndCpp::division(double* values, double divisor, int count) {
     for (int i = 0; i < count; ++i) values[i] = values[i] / divisor;
 }
 
-mxArray* CMexAndCpp::division(const mxArray* a, double divisor) {
+namespace {
+
+// result(r, c) = op(a(r, c), b(r, c)) over a's size, rows outer; b is read
+// with its own row count, or is the constant when b is null.  Elements read
+// through an mxArray substitute 0.1 for NaN.
+template <typename Op>
+mxArray* elementwise(const mxArray* a, const mxArray* b, double constant, Op op) {
     const int M = static_cast<int>(mxGetM(a));
     const int N = static_cast<int>(mxGetN(a));
+    const int Mb = b ? static_cast<int>(mxGetM(b)) : 0;
     mxArray* result = mxDuplicateArray(a);
     for (int r = 0; r < M; ++r)
-        for (int c = 0; c < N; ++c) SetMA(result, r, c, GetMA(a, r, c, M, N) / divisor, M, N);
+        for (int c = 0; c < N; ++c) {
+            const double q = b ? CMexAndCpp::GetMA(b, r, c, Mb, N) : constant;
+            CMexAndCpp::SetMA(result, r, c, op(CMexAndCpp::GetMA(a, r, c, M, N), q), M, N);
+        }
     return result;
 }
 
+}  // namespace
+
+mxArray* CMexAndCpp::division(const mxArray* a, double divisor) {
+    return elementwise(a, nullptr, divisor, [](double p, double q) { return p / q; });
+}
+
 mxArray* CMexAndCpp::division(const mxArray* a, const mxArray* b) {
-    const int M = static_cast<int>(mxGetM(a));
-    const int N = static_cast<int>(mxGetN(a));
-    const int Mb = static_cast<int>(mxGetM(b));
-    mxArray* result = mxDuplicateArray(a);
-    for (int r = 0; r < M; ++r)
-        for (int c = 0; c < N; ++c)
-            SetMA(result, r, c, GetMA(a, r, c, M, N) / GetMA(b, r, c, Mb, N), M, N);
-    return result;
+    return elementwise(a, b, 0.0, [](double p, double q) { return p / q; });
 }
 
 void CMexAndCpp::multiplication(const double* x, const double* y, double* out, int count) {
@@ -146,14 +139,7 @@ void CMexAndCpp::multiplication(const double* x, const double* y, double* out, i
 }
 
 mxArray* CMexAndCpp::multiplication(const mxArray* a, const mxArray* b) {
-    const int M = static_cast<int>(mxGetM(a));
-    const int N = static_cast<int>(mxGetN(a));
-    const int Mb = static_cast<int>(mxGetM(b));
-    mxArray* result = mxDuplicateArray(a);
-    for (int r = 0; r < M; ++r)
-        for (int c = 0; c < N; ++c)
-            SetMA(result, r, c, GetMA(a, r, c, M, N) * GetMA(b, r, c, Mb, N), M, N);
-    return result;
+    return elementwise(a, b, 0.0, [](double p, double q) { return p * q; });
 }
 
 void CMexAndCpp::Selfmultiplication(const double* x, double* y, int count) {

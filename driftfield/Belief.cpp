@@ -17,7 +17,7 @@ NodeResult estimateNode(Estimator estimator, const double* belief, const LabelDi
     switch (estimator) {
     case Estimator::ArgMax: {
         int best = -1;
-        const double value = GetMax(belief, L, &best);
+        const double value = vectorsearch::GetMax(belief, L, &best);
         if (best >= 0) {
             const Offset& o = disc.offsets[static_cast<size_t>(best)];
             result = NodeResult{p.x + o.dx, p.y + o.dy, value};
@@ -25,14 +25,14 @@ NodeResult estimateNode(Estimator estimator, const double* belief, const LabelDi
         break;
     }
     case Estimator::WeightedMean: {
-        const double total = GetSum(belief, L);
+        const double total = vectorsearch::GetSum(belief, L);
         double mx = 0.0;
         double my = 0.0;
         for (int i = 0; i < L; ++i) {
             mx += (disc.xs[static_cast<size_t>(i)] * belief[i]) / total;
             my += (disc.ys[static_cast<size_t>(i)] * belief[i]) / total;
         }
-        const int nearest = findClosest(mx, my, disc.xs.data(), disc.ys.data(), L);
+        const int nearest = vectorsearch::findClosest(mx, my, disc.xs.data(), disc.ys.data(), L);
         result = NodeResult{mx + p.x, my + p.y, nearest >= 0 ? belief[nearest] : nan};
         break;
     }

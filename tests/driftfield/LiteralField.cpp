@@ -123,10 +123,10 @@ NodeResult estimate(int selector, const std::vector<double>& b, const LabelDisc&
     NodeResult r{nan, nan, nan};
     if (selector == 1) {
         int i = -1;
-        const double best = driftfield::GetMax(b.data(), L, &i);
+        const double best = vectorsearch::GetMax(b.data(), L, &i);
         if (i >= 0) r = NodeResult{P.x + disc.offsets[static_cast<size_t>(i)].dx, P.y + disc.offsets[static_cast<size_t>(i)].dy, best};
     } else if (selector == 0) {
-        const double Sb = driftfield::GetSum(b.data(), L);
+        const double Sb = vectorsearch::GetSum(b.data(), L);
         std::vector<double> wx(static_cast<size_t>(L));
         std::vector<double> wy(static_cast<size_t>(L));
         double sx = 0.0;
@@ -137,7 +137,7 @@ NodeResult estimate(int selector, const std::vector<double>& b, const LabelDisc&
             sx += wx[i];
             sy += wy[i];
         }
-        const int near = driftfield::findClosest(sx, sy, disc.xs.data(), disc.ys.data(), L);
+        const int near = vectorsearch::findClosest(sx, sy, disc.xs.data(), disc.ys.data(), L);
         r = NodeResult{sx + P.x, sy + P.y, near >= 0 ? b[static_cast<size_t>(near)] : nan};
     } else {
         Point c{0.0, 0.0};

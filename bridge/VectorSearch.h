@@ -1,8 +1,10 @@
-// Maximum, nearest point and sum over plain double vectors.
-#ifndef REGMEX_DRIFTFIELD_VECTORSEARCH_H
-#define REGMEX_DRIFTFIELD_VECTORSEARCH_H
+// Maximum, nearest point and sum over plain double vectors: the contracts
+// of CMexAndCpp's plain-vector forms, free of any host so that host-free
+// code can share them.
+#ifndef REGMEX_BRIDGE_VECTORSEARCH_H
+#define REGMEX_BRIDGE_VECTORSEARCH_H
 
-namespace driftfield {
+namespace vectorsearch {
 
 // Running best from -1000000; only a strictly greater value replaces it, so
 // the first maximum wins and *index is written only on improvement.  NaN
@@ -16,6 +18,6 @@ int findClosest(double x, double y, const double* xs, const double* ys, int coun
 // Sum in index order; 0 for count <= 0.
 double GetSum(const double* values, int count);
 
-}  // namespace driftfield
+}  // namespace vectorsearch
 
 #endif

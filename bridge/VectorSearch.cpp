@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-namespace driftfield {
+namespace vectorsearch {
 
 double GetMax(const double* values, int count, int* index) {
     double best = -1000000.0;
@@ -34,4 +34,4 @@ double GetSum(const double* values, int count) {
     return s;
 }
 
-}  // namespace driftfield
+}  // namespace vectorsearch
