@@ -1,6 +1,7 @@
 #include "CMatlabToOpenCV.h"
 
 #include "CMexAndCpp.h"
+#include "MexArgs.h"
 
 #include <opencv2/core/saturate.hpp>
 
@@ -14,20 +15,23 @@ namespace {
 // keeping every stream sequential in memory.
 const int kTile = 32;
 
-// Fills a new one-channel image from a double matrix.  The pixel values are
-// what cvSet2D stores for the element (NaN read as 0.1): saturate_cast is the
-// conversion cvSet2D itself applies, so the pixels are identical.
+// Fills a new one-channel image from a matrix.  The pixel values are what
+// cvSet2D stores for the element (NaN read as 0.1): saturate_cast is the
+// conversion cvSet2D itself applies, so the pixels are identical.  Other real
+// numeric classes are read by value, as their doubles would be, without a
+// double copy of a possibly large image.
 IplImage* fromMatrix(const mxArray* a, int depth) {
     const int M = static_cast<int>(mxGetM(a));
     const int N = static_cast<int>(mxGetN(a));
     IplImage* image = cvCreateImage(cvSize(N, M), depth, 1);
-    const double* p = mxGetPr(a);
+    const double* p = mxIsDouble(a) ? mxGetPr(a) : nullptr;
     for (int c0 = 0; c0 < N; c0 += kTile) {
         const int c1 = c0 + kTile < N ? c0 + kTile : N;
         for (int r = 0; r < M; ++r) {
             char* row = image->imageData + static_cast<size_t>(r) * static_cast<size_t>(image->widthStep);
             for (int c = c0; c < c1; ++c) {
-                double v = p[static_cast<size_t>(r) + static_cast<size_t>(c) * static_cast<size_t>(M)];
+                const size_t at = static_cast<size_t>(r) + static_cast<size_t>(c) * static_cast<size_t>(M);
+                double v = p ? p[at] : mexargs::elementValue(a, at);
                 if (std::isnan(v)) v = 0.1;
                 if (depth == IPL_DEPTH_8U)
                     reinterpret_cast<unsigned char*>(row)[c] = cv::saturate_cast<unsigned char>(v);

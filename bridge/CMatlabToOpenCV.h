@@ -13,6 +13,8 @@ public:
     CMatlabToOpenCV() {}
     ~CMatlabToOpenCV() {}
 
+    // The matrix may be of any real numeric or logical class; its values are
+    // read as doubles.
     // New 8-bit image: values rounded to nearest and saturated to 0..255, NaN as 0.
     static IplImage* convert_copy(const mxArray* a);
     static IplImage* convert_copy_DblTo8U(const mxArray* a);

@@ -89,20 +89,14 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         mexargs::fail("tmatch:templateSize",
                       "argument 3 (template) is %dx%d, larger than the %dx%d area searched", m, n, H, W);
 
-    // Other real classes are read by value through a double copy.
-    mxArray* imageCopy = mxIsDouble(prhs[0]) ? nullptr : mexargs::toDouble(prhs[0]);
-    mxArray* templateCopy = mxIsDouble(prhs[2]) ? nullptr : mexargs::toDouble(prhs[2]);
-    const mxArray* imageDbl = imageCopy ? imageCopy : prhs[0];
-    const mxArray* templateDbl = templateCopy ? templateCopy : prhs[2];
-
     IplImage* image = nullptr;
     IplImage* templ = nullptr;
     IplImage* map = nullptr;
     char failure[512] = "";
     try {
-        image = CMatlabToOpenCV::convert_copy(imageDbl);
+        image = CMatlabToOpenCV::convert_copy(prhs[0]);
         if (!region.whole) cvSetImageROI(image, region.rect);
-        templ = CMatlabToOpenCV::convert_copy(templateDbl);
+        templ = CMatlabToOpenCV::convert_copy(prhs[2]);
         map = cvCreateImage(cvSize(W - n + 1, H - m + 1), IPL_DEPTH_32F, 1);
         cvMatchTemplate(image, templ, map, CV_TM_CCOEFF_NORMED);
     } catch (const std::exception& e) {
@@ -110,8 +104,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
     if (image) CMatlabToOpenCV::release_iplimage(image);
     if (templ) CMatlabToOpenCV::release_iplimage(templ);
-    if (imageCopy) mxDestroyArray(imageCopy);
-    if (templateCopy) mxDestroyArray(templateCopy);
     if (failure[0]) {
         if (map) cvReleaseImage(&map);
         mexargs::fail("tmatch:opencv", "the image library failed: %s", failure);

@@ -181,7 +181,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Other real classes are read by value through double copies.
     mxArray* copies[9] = {};
     const mxArray* in[9];
-    for (int i = 0; i < 9; ++i) in[i] = (i < 6 || i == 8 || composing) ? asDouble(prhs[i], &copies[i]) : prhs[i];
+    // The image converts from any class without a copy.
+    for (int i = 0; i < 9; ++i) in[i] = (i < 6 || composing) && i != 8 ? asDouble(prhs[i], &copies[i]) : prhs[i];
     const SplinePair spline{mxGetPr(in[0]), mxGetPr(in[1]), mxGetPr(in[2]), mxGetPr(in[3]), K};
     const InversionInput points{spline, mxGetPr(in[4]), mxGetPr(in[5])};
 

@@ -1,5 +1,6 @@
 // Image conversion between host matrices and IplImages.
 #include "CMatlabToOpenCV.h"
+#include "MexArgs.h"
 #include "mexhost.hpp"
 
 #include <gtest/gtest.h>
@@ -149,5 +150,32 @@ TEST(CMatlabToOpenCV, HostMemoryImagesAndDivision) {
     cvSet2D(f, 0, 0, cvScalar(1.0));
     CMatlabToOpenCV::DivS(f, 4.0f);
     EXPECT_EQ(pixel(f, 0, 0), 0.25);
+    cvReleaseImage(&f);
+}
+
+// Other classes convert by value, as their doubles would, NaN included.
+TEST(CMatlabToOpenCV, OtherClassesConvertByValue) {
+    const std::vector<double> v = {0, 1, 254.5, 255, 7, -3, 300, 0.5, NaN};
+    auto asDouble = mexhost::matrix(3, 3, v);
+    for (mxClassID cls : {mxUINT8_CLASS, mxINT16_CLASS, mxSINGLE_CLASS, mxLOGICAL_CLASS}) {
+        auto other = mexhost::numeric(cls, {3, 3}, v);
+        std::vector<double> expected(9);
+        for (size_t i = 0; i < 9; ++i) expected[i] = mexargs::elementValue(other.get(), i);
+        auto reference = mexhost::matrix(3, 3, expected);
+        for (bool eight : {true, false}) {
+            IplImage* a = eight ? CMatlabToOpenCV::convert_copy(other.get())
+                                : CMatlabToOpenCV::convert_copy_DblTo32F(other.get());
+            IplImage* b = eight ? CMatlabToOpenCV::convert_copy(reference.get())
+                                : CMatlabToOpenCV::convert_copy_DblTo32F(reference.get());
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c) EXPECT_EQ(pixel(a, r, c), pixel(b, r, c)) << cls << " " << r << "," << c;
+            cvReleaseImage(&a);
+            cvReleaseImage(&b);
+        }
+    }
+    // A single NaN reads as 0.1 like a double one.
+    auto s = mexhost::numeric(mxSINGLE_CLASS, {1, 1}, {NaN});
+    IplImage* f = CMatlabToOpenCV::convert_copy_DblTo32F(s.get());
+    EXPECT_EQ(pixel(f, 0, 0), 0.10000000149011612);
     cvReleaseImage(&f);
 }
