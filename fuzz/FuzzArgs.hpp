@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -91,9 +92,112 @@ inline mexhost::ArrayPtr anyArray(Bytes& in) {
     return mexhost::numeric(cls, dims, v);
 }
 
+// A real scalar for an option: mostly a plausible value in [lo, hi] as a
+// double, sometimes a hostile value, another numeric class, a non-scalar or
+// any array at all.  Exhausted bytes give the plausible lo.
+inline mexhost::ArrayPtr optionScalar(Bytes& in, double lo, double hi) {
+    static const mxClassID classes[] = {mxSINGLE_CLASS, mxINT8_CLASS, mxUINT8_CLASS, mxINT32_CLASS,
+                                        mxUINT64_CLASS, mxLOGICAL_CLASS};
+    switch (in.byte() % 32) {
+    case 31: return anyArray(in);
+    case 30: return mexhost::scalar(in.value());
+    case 29: return mexhost::numeric(classes[in.range(0, 5)], {1, 1}, {in.between(lo, hi)});
+    case 28: return mexhost::matrix(1, static_cast<size_t>(in.range(0, 2)) * 2, {in.between(lo, hi), 1});
+    default: return mexhost::scalar(in.between(lo, hi));
+    }
+}
+
+// A char array of the given shape holding the given characters (which may
+// include NUL or characters beyond 8 bits, unlike mexhost::text).
+inline mexhost::ArrayPtr charArray(size_t rows, size_t cols, const std::vector<uint16_t>& chars) {
+    const mwSize dims[2] = {static_cast<mwSize>(rows), static_cast<mwSize>(cols)};
+    mexhost::ArrayPtr a(mxCreateCharArray(2, dims));
+    mxChar* p = static_cast<mxChar*>(mxGetData(a.get()));
+    for (size_t i = 0; i < rows * cols && i < chars.size(); ++i) p[i] = static_cast<mxChar>(chars[i]);
+    return a;
+}
+
+// Element i of a real numeric or logical array as a double (0 otherwise).
+inline double elementAsDouble(const mxArray* a, size_t i) {
+    const void* p = mxGetData(a);
+    switch (mxGetClassID(a)) {
+    case mxDOUBLE_CLASS: return static_cast<const double*>(p)[i];
+    case mxSINGLE_CLASS: return static_cast<const float*>(p)[i];
+    case mxINT8_CLASS: return static_cast<const int8_t*>(p)[i];
+    case mxUINT8_CLASS: return static_cast<const uint8_t*>(p)[i];
+    case mxINT16_CLASS: return static_cast<const int16_t*>(p)[i];
+    case mxUINT16_CLASS: return static_cast<const uint16_t*>(p)[i];
+    case mxINT32_CLASS: return static_cast<const int32_t*>(p)[i];
+    case mxUINT32_CLASS: return static_cast<const uint32_t*>(p)[i];
+    case mxINT64_CLASS: return static_cast<double>(static_cast<const int64_t*>(p)[i]);
+    case mxUINT64_CLASS: return static_cast<double>(static_cast<const uint64_t*>(p)[i]);
+    case mxLOGICAL_CLASS: return static_cast<const mxLogical*>(p)[i];
+    default: return 0;
+    }
+}
+
+// With REGMEX_FUZZ_DUMP set, prints each argument's class, size and first
+// values (cells one level deep), to read what a reproducer passes.
+inline void dumpArray(const mxArray* a, const char* indent) {
+    if (!a) {
+        std::fprintf(stderr, "%s(null)\n", indent);
+        return;
+    }
+    std::fprintf(stderr, "%s%s%s%s [", indent, mxGetClassName(a), mxIsComplex(a) ? " complex" : "",
+                 mxIsSparse(a) ? " sparse" : "");
+    const size_t nd = mxGetNumberOfDimensions(a);
+    for (size_t d = 0; d < nd; ++d)
+        std::fprintf(stderr, "%s%zu", d ? "x" : "", static_cast<size_t>(mxGetDimensions(a)[d]));
+    std::fprintf(stderr, "]");
+    const size_t n = mxGetNumberOfElements(a);
+    if (mxIsCell(a)) {
+        std::fprintf(stderr, "\n");
+        const std::string deeper = std::string(indent) + "    ";
+        for (size_t i = 0; i < n && i < 64; ++i) dumpArray(mxGetCell(a, i), deeper.c_str());
+        return;
+    }
+    if (mxIsChar(a)) {
+        std::vector<char> text(n + 1);
+        mxGetString(a, text.data(), n + 1);
+        std::fprintf(stderr, " '%s'\n", text.data());
+        return;
+    }
+    if (!mxIsComplex(a) && !mxIsSparse(a) && (mxIsNumeric(a) || mxIsLogical(a)))
+        for (size_t i = 0; i < n && i < 16; ++i) std::fprintf(stderr, " %.17g", elementAsDouble(a, i));
+    std::fprintf(stderr, "%s\n", n > 16 ? " ..." : "");
+}
+
+inline void dumpArgs(int nlhs, const std::vector<const mxArray*>& args) {
+    if (!std::getenv("REGMEX_FUZZ_DUMP")) return;
+    std::fprintf(stderr, "call with nlhs=%d, %zu arguments:\n", nlhs, args.size());
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::fprintf(stderr, "  %zu:", i + 1);
+        dumpArray(args[i], " ");
+    }
+}
+
+// With REGMEX_FUZZ_TALLY set, counts each outcome (result or error
+// identifier) and prints the counts at exit, to see how deep runs get.
+class Tally {
+public:
+    static void note(const mexhost::CallResult& r) {
+        static Tally t;
+        if (t.on_) ++t.counts_[r.ok ? std::string("(result)") : r.errorId];
+    }
+    ~Tally() {
+        for (const auto& c : counts_) std::fprintf(stderr, "tally %10zu %s\n", c.second, c.first.c_str());
+    }
+
+private:
+    Tally() : on_(std::getenv("REGMEX_FUZZ_TALLY") != nullptr) {}
+    bool on_;
+    std::map<std::string, size_t> counts_;
+};
+
 // Fails loudly unless the call returned results or raised one of the
 // plug-in's own errors, and left nothing behind either way.
 inline void expectClean(const mexhost::CallResult& r, const char* plugin) {
+    Tally::note(r);
     const std::string prefix = std::string(plugin) + ":";
     bool good = !r.escaped && r.leakFree() &&
                 (r.ok || r.errorId.compare(0, prefix.size(), prefix) == 0);

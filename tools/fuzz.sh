@@ -2,6 +2,11 @@
 # Builds the libFuzzer targets with clang (address and undefined-behaviour
 # sanitizers) and runs each for a bounded time from its checked-in seeds.
 # Usage: fuzz.sh <seconds per fuzzer> [build folder]
+# The calls are built from structured bytes, so inputs get their full length
+# from the start (-len_control=0), and quick inputs are preferred over the
+# slow ones (large point counts) so that more calls run.  A failing input is
+# kept as <build>/fuzz_<plugin>-crash-<hash> (or -leak-, -oom-, -timeout-);
+# REGMEX_FUZZ_DUMP=1 <build>/fuzz/fuzz_<plugin> <file> prints the call.
 set -e
 seconds=${1:-30}
 build=${2:-build-fuzz}
@@ -19,7 +24,8 @@ for fuzzer in "$build"/fuzz/fuzz_*; do
   echo "== $name for ${seconds}s"
   if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
      "$fuzzer" -max_total_time="$seconds" -rss_limit_mb=4096 -timeout=20 \
-       -artifact_prefix="$build/" -print_final_stats=1 "$work" "fuzz/corpus/$plugin" >"$build/$name.log" 2>&1; then
+       -len_control=0 -entropic_scale_per_exec_time=1 \
+       -artifact_prefix="$build/$name-" -print_final_stats=1 "$work" "fuzz/corpus/$plugin" >"$build/$name.log" 2>&1; then
     grep -E '^stat::number_of_executed_units' "$build/$name.log" || true
   else
     status=1
