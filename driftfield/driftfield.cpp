@@ -194,6 +194,11 @@ void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
 
     if (!std::isfinite(s.radius) || !(s.radius > 0.0))
         mexargs::fail("driftfield:radius", "argument 7 (radius) must be finite and above 0, got %g", s.radius);
+    // The disc keeps offsets with r*r above their squared length: a radius
+    // whose square underflows keeps not even the zero offset.
+    if (!(s.radius * s.radius > 0.0))
+        mexargs::fail("driftfield:radius", "argument 7 (radius) %g is too small for its disc to hold any offset",
+                      s.radius);
     if (!std::isfinite(s.mode))
         mexargs::fail("driftfield:mode", "argument 4 (mode) must be finite (1 arg-max, 0 weighted mean, other mean "
                                          "shift), got %g", s.mode);

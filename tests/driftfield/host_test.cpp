@@ -349,6 +349,7 @@ TEST_F(Driftfield, RefusalsNameTheArgumentAndLeaveNothingBehind) {
          "driftfield:dataWeight", "argument 6"},
         {"radius 0", [](Field&, std::vector<ArrayPtr>& a) { a[6] = mexhost::scalar(0); }, "driftfield:radius", "argument 7"},
         {"radius negative", [](Field&, std::vector<ArrayPtr>& a) { a[6] = mexhost::scalar(-2); }, "driftfield:radius", "argument 7"},
+        {"radius squared underflows", [](Field&, std::vector<ArrayPtr>& a) { a[6] = mexhost::scalar(1e-170); }, "driftfield:radius", "argument 7"},
         {"radius infinite", [](Field&, std::vector<ArrayPtr>& a) { a[6] = mexhost::scalar(kInf); }, "driftfield:radius", "argument 7"},
         {"radius sparse", [](Field&, std::vector<ArrayPtr>& a) { a[6] = mexhost::sparseMatrix(1, 1); }, "driftfield:radius", "argument 7"},
         {"scoreMap complex", [](Field&, std::vector<ArrayPtr>& a) { a[7] = mexhost::complexMatrix(5, 5); },
