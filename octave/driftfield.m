@@ -73,7 +73,7 @@
 %     driftfield:pairWeight     not a real scalar, negative or not finite
 %     driftfield:dataWeight     not a real scalar, or not finite
 %     driftfield:radius         not a real scalar, not finite, not above 0, or
-%                               so small (below about 1e-154) that its square
+%                               so small (below about 2e-162) that its square
 %                               is 0 and the disc holds no offset
 %     driftfield:scoreMap       not a real numeric 2-D matrix
 %     driftfield:skipEval       not a real scalar
