@@ -75,14 +75,17 @@ bool sameArray(const mxArray* a, const mxArray* b) {
 
 // What every accepted call promises: scores M x N and positions shaped like
 // the input; fixed nodes (and all when the evaluation is skipped) keep their
-// cell and score 0; a free node moves by at most the radius in x and y
-// (every estimate is a mean or a pick of disc offsets), or not at all.
+// cell and score 0; a free node moves by at most the radius in x and y (the
+// arg-max picks a disc offset, the weighted mean averages them), or by at
+// most 5 under the mean shift (its candidates stay in the box [-5, 5]).
 void checkResult(const mexhost::CallResult& r, const std::vector<const mxArray*>& args, int nlhs) {
     if (!r.ok || args.size() != 11) return;
     const mxArray* positions = args[0];
     const size_t M = mxGetM(positions), N = mxGetN(positions);
     const double radius = fuzzargs::elementAsDouble(args[6], 0);
     const bool skip = fuzzargs::elementAsDouble(args[8], 0) == 1.0;
+    const double mode = fuzzargs::elementAsDouble(args[3], 0);
+    const double reach = mode > -1.0 && mode < 2.0 ? radius : 5.0;
     const mxArray* scores = r.outputs.empty() ? nullptr : r.outputs[0].get();
     const mxArray* moved = nlhs >= 2 && r.outputs.size() >= 2 ? r.outputs[1].get() : nullptr;
     if (!scores || !mxIsDouble(scores) || mxGetM(scores) != M || mxGetN(scores) != N)
@@ -107,10 +110,10 @@ void checkResult(const mexhost::CallResult& r, const std::vector<const mxArray*>
             // Positions pass through 0-based map coordinates: allow rounding.
             const double from = fuzzargs::elementAsDouble(before, k);
             const double shift = std::fabs(mxGetPr(after)[k] - from);
-            if (!(shift <= radius + 1e-12 * (1 + std::fabs(from)))) {
+            if (!(shift <= reach + 1e-12 * (1 + std::fabs(from)))) {
                 char what[160];
-                std::snprintf(what, sizeof what, "coordinate %zu moved from %.17g to %.17g, beyond radius %.17g",
-                              k + 1, fuzzargs::elementAsDouble(before, k), mxGetPr(after)[k], radius);
+                std::snprintf(what, sizeof what, "coordinate %zu moved from %.17g to %.17g, beyond %.17g (mode %g)",
+                              k + 1, from, mxGetPr(after)[k], reach, mode);
                 wrongResult(what, i);
             }
         }
