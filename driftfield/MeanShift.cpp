@@ -71,6 +71,8 @@ double separableDensities(const LabelDisc& disc, const double* belief, double in
 
 }  // namespace
 
+double MeanShiftScratch::doublesFor(double width) { return 3.0 * kGridSide * width; }
+
 MeanShiftScratch::MeanShiftScratch(const LabelDisc& disc) {
     const size_t n = static_cast<size_t>(kGridSide) * static_cast<size_t>(disc.reach >= 0 ? disc.width() : 0);
     xFactor.resize(n);

@@ -15,6 +15,8 @@ namespace driftfield {
 // disc column weighted by its y factors.
 struct MeanShiftScratch {
     explicit MeanShiftScratch(const LabelDisc& disc);
+    // Doubles the three buffers hold for a disc spanning `width` columns.
+    static double doublesFor(double width);
     std::vector<double> xFactor;    // [candidate column][disc column]
     std::vector<double> yFactor;    // [candidate row][disc row]
     std::vector<double> columnSum;  // [candidate row][disc column]

@@ -219,6 +219,16 @@ void forEachLine(int count, std::vector<Workspace>& spaces, Work work) {
 
 }  // namespace
 
+double passMemoryBytes(double nodes, double L, double width, int threads) {
+    const double d = sizeof(double);
+    const double stores = 4.0 * nodes * L * d;
+    const double disc = L * (sizeof(Offset) + 2.0 * d) + 2.0 * width * sizeof(int);
+    const double scratch = (3.0 * width * width + 4.0 * width) * d;  // MessageScratch
+    const double vectors = 4.0 * L * d;                                // message, runs, belief
+    const double meanShift = MeanShiftScratch::doublesFor(width) * d;
+    return stores + disc + threads * (scratch + vectors + meanShift);
+}
+
 void passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
                   NodeResult* results, int threads) {
     const int M = lattice.rows;

@@ -59,6 +59,12 @@ int defaultThreadCount();
 void passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
                   NodeResult* results, int threads);
 
+// Bytes passMessages (with the disc it is given) holds at its peak for
+// `nodes` nodes, a disc of L offsets spanning `width` columns, and `threads`
+// workers: the likelihoods and three stores, the disc, and every worker's
+// buffers.
+double passMemoryBytes(double nodes, double L, double width, int threads);
+
 }  // namespace driftfield
 
 #endif

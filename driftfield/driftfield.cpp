@@ -136,11 +136,13 @@ void checkLatticeValues(const mxArray* positions, const mxArray* reference, cons
 void checkStoreSize(int M, int N, double radius) {
     const double nodes = static_cast<double>(M) * static_cast<double>(N);
     const double L = radius > kCountableRadius ? HUGE_VAL : static_cast<double>(labelDiscCount(radius));
-    const double bytes = 4.0 * nodes * L * sizeof(double);
+    const double width = 2.0 * std::trunc(radius) + 1.0;
+    const double bytes = passMemoryBytes(nodes, L, width, defaultThreadCount());
     if (bytes > kStoreLimitBytes)
         mexargs::fail("driftfield:tooLarge",
-                      "a %dx%d lattice with radius %g needs %.3g GiB of message stores (4*M*N*L doubles, L = %.0f "
-                      "offsets); the limit is 4 GiB: use fewer nodes or a smaller radius",
+                      "a %dx%d lattice with radius %g needs %.3g GiB of working memory (message stores of 4*M*N*L "
+                      "doubles, L = %.0f offsets, and the disc's buffers); the limit is 4 GiB: use fewer nodes or "
+                      "a smaller radius",
                       M, N, radius, bytes / (1024.0 * 1024.0 * 1024.0), L);
 }
 

@@ -80,10 +80,14 @@
 %     driftfield:bandwidth      not a real scalar; not finite or not above 0
 %                               for the mean shift
 %     driftfield:fixedMask      not a real numeric M-by-N matrix
-%     driftfield:tooLarge       the message stores, 4*M*N*L doubles, would
-%                               exceed 4 GiB, i.e. M*N*L > 134217728 (a 40-by-40
-%                               lattice allows radius 163, 100-by-100 radius 65);
-%                               not checked when SKIPEVAL is 1
+%     driftfield:tooLarge       the working memory would exceed 4 GiB: the
+%                               message stores, 4*M*N*L doubles, plus the disc
+%                               and the buffers of each worker thread (about
+%                               60 bytes per offset each, one worker per core
+%                               up to 8).  A 40-by-40 lattice allows about
+%                               radius 163, 100-by-100 radius 65, a single
+%                               node about radius 2700 on 2 cores; not
+%                               checked when SKIPEVAL is 1
 %     driftfield:outOfMemory    the working memory could not be allocated
 %
 %   Example

@@ -391,6 +391,16 @@ TEST_F(Driftfield, RefusalsNameTheArgumentAndLeaveNothingBehind) {
         EXPECT_TRUE(r.leakFree()) << c.what;
     }
 
+    // One node: the stores are small (radius 3000 has about 28 million
+    // offsets, 0.9 GB of stores), but the disc and every worker's buffers
+    // grow with the disc too and take the call past the limit.
+    Field one(1, 1, 5, 0.0);
+    std::vector<ArrayPtr> single = one.args();
+    single[6] = mexhost::scalar(3000);
+    const mexhost::CallResult big = call(single);
+    EXPECT_EQ(big.errorId, "driftfield:tooLarge") << big.errorMessage;
+    EXPECT_TRUE(big.leakFree());
+
     Field f(2, 2, 1);
     mexhost::CallResult r = call(f.args(), 3);
     EXPECT_EQ(r.errorId, "driftfield:nargout");
