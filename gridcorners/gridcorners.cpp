@@ -66,8 +66,11 @@ Options readOptions(const mxArray* const prhs[]) {
     if (o.distance > kDistanceCap) o.distance = kDistanceCap;
 
     o.quality = mexargs::realScalar(prhs[2], "gridcorners:quality", 3, "quality");
-    if (!std::isfinite(o.quality) || !(o.quality > 0.0))
-        mexargs::fail("gridcorners:quality", "argument 3 (quality) must be a finite number > 0, got %g",
+    // The level is a fraction of the block's strongest response.  Above 1 no
+    // pixel can pass, and in adaptive mode a huge level would be lowered by
+    // 0.8 thousands of times in every block before reaching 0.005.
+    if (!std::isfinite(o.quality) || !(o.quality > 0.0) || o.quality > 1.0)
+        mexargs::fail("gridcorners:quality", "argument 3 (quality) must be a number in (0, 1], got %g",
                       o.quality);
 
     const double limit = mexargs::realScalar(prhs[3], "gridcorners:limit", 4, "limitPerBlock");

@@ -17,7 +17,7 @@
 %                  same block, a finite number >= 0 (corners of neighbouring
 %                  blocks may lie closer).  Distances beyond 1e6 act as 1e6,
 %                  which already keeps a single corner per block.
-%     QUALITY      quality level, a finite number > 0: a block keeps pixels
+%     QUALITY      quality level, a number in (0, 1]: a block keeps pixels
 %                  whose Harris response is at least QUALITY times the
 %                  strongest response in that block.  The same value is the
 %                  Harris parameter k, so levels of 0.25 and above find no
@@ -67,7 +67,7 @@
 %     gridcorners:minDistance     MINDISTANCE not a real scalar, negative,
 %                                 NaN or infinite
 %     gridcorners:quality         QUALITY not a real scalar, not above 0,
-%                                 NaN or infinite
+%                                 above 1, or NaN
 %     gridcorners:limit           LIMIT not a real scalar, below 1 after
 %                                 truncation, NaN, or above 2147483647
 %     gridcorners:adaptive        ADAPTIVE not a real scalar

@@ -343,7 +343,7 @@ TEST_F(Fixture, BadNumbersAreRefused) {
         {-1, 0.04, 3, 0, "gridcorners:minDistance"},   {NaN, 0.04, 3, 0, "gridcorners:minDistance"},
         {Inf, 0.04, 3, 0, "gridcorners:minDistance"},  {1, 0, 3, 0, "gridcorners:quality"},
         {1, -0.01, 3, 0, "gridcorners:quality"},       {1, NaN, 3, 0, "gridcorners:quality"},
-        {1, Inf, 3, 0, "gridcorners:quality"},         {1, 0.04, 0, 0, "gridcorners:limit"},
+        {1, Inf, 3, 0, "gridcorners:quality"},         {1, 1.5, 3, 1, "gridcorners:quality"},         {1, 0.04, 0, 0, "gridcorners:limit"},
         {1, 0.04, 0.99, 0, "gridcorners:limit"},       {1, 0.04, -4, 0, "gridcorners:limit"},
         {1, 0.04, NaN, 0, "gridcorners:limit"},        {1, 0.04, Inf, 0, "gridcorners:limit"},
         {1, 0.04, 2147483648.0, 0, "gridcorners:limit"},
