@@ -3,6 +3,7 @@
 #ifndef REGMEX_FUZZ_FUZZARGS_HPP
 #define REGMEX_FUZZ_FUZZARGS_HPP
 
+#include "MexArgs.h"
 #include "mexhost.hpp"
 
 #include <cmath>
@@ -118,23 +119,7 @@ inline mexhost::ArrayPtr charArray(size_t rows, size_t cols, const std::vector<u
 }
 
 // Element i of a real numeric or logical array as a double (0 otherwise).
-inline double elementAsDouble(const mxArray* a, size_t i) {
-    const void* p = mxGetData(a);
-    switch (mxGetClassID(a)) {
-    case mxDOUBLE_CLASS: return static_cast<const double*>(p)[i];
-    case mxSINGLE_CLASS: return static_cast<const float*>(p)[i];
-    case mxINT8_CLASS: return static_cast<const int8_t*>(p)[i];
-    case mxUINT8_CLASS: return static_cast<const uint8_t*>(p)[i];
-    case mxINT16_CLASS: return static_cast<const int16_t*>(p)[i];
-    case mxUINT16_CLASS: return static_cast<const uint16_t*>(p)[i];
-    case mxINT32_CLASS: return static_cast<const int32_t*>(p)[i];
-    case mxUINT32_CLASS: return static_cast<const uint32_t*>(p)[i];
-    case mxINT64_CLASS: return static_cast<double>(static_cast<const int64_t*>(p)[i]);
-    case mxUINT64_CLASS: return static_cast<double>(static_cast<const uint64_t*>(p)[i]);
-    case mxLOGICAL_CLASS: return static_cast<const mxLogical*>(p)[i];
-    default: return 0;
-    }
-}
+inline double elementAsDouble(const mxArray* a, size_t i) { return mexargs::elementValue(a, i); }
 
 // With REGMEX_FUZZ_DUMP set, prints each argument's class, size and first
 // values (cells one level deep), to read what a reproducer passes.
