@@ -15,10 +15,10 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -D
   -DREGMEX_SANITIZE=address,undefined -DREGMEX_OCTAVE=OFF -DREGMEX_BENCH=OFF -DREGMEX_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$jobs"
 status=0
-for fuzzer in "$build"/fuzz/fuzz_*; do
-  [ -x "$fuzzer" ] || continue
-  name=$(basename "$fuzzer")
-  plugin=${name#fuzz_}
+for plugin in tmatch gridcorners warpmatch driftfield; do
+  name=fuzz_$plugin
+  fuzzer="$build/fuzz/$name"
+  [ -x "$fuzzer" ] || { echo "fuzz.sh: $fuzzer was not built"; exit 1; }
   work="$build/corpus/$plugin"
   mkdir -p "$work"
   echo "== $name for ${seconds}s"

@@ -1,0 +1,87 @@
+// Embedded MEX host: loads a plug-in's shared library and calls its
+// mexFunction the way MATLAB does, owning the arrays that cross the boundary.
+//
+// Everything a call makes with mxMalloc or mxCreate* and does not hand back
+// (through plhs, or inside a returned cell array) is reclaimed when the call
+// ends and counted, so tests can assert that a call leaked nothing.
+#ifndef REGMEX_HOST_MEXHOST_H
+#define REGMEX_HOST_MEXHOST_H
+
+#include "mex.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace mexhost {
+
+struct ArrayDeleter {
+    void operator()(mxArray* a) const { mxDestroyArray(a); }
+};
+using ArrayPtr = std::unique_ptr<mxArray, ArrayDeleter>;
+
+struct CallResult {
+    bool ok = false;            // mexFunction returned normally
+    bool escaped = false;       // a C++ exception left mexFunction: always a defect
+    std::string errorId;        // set by mexErrMsgIdAndTxt
+    std::string errorMessage;   // the formatted message, or the escaped exception's text
+    std::string output;         // everything printed with mexPrintf during the call
+    std::vector<ArrayPtr> outputs;  // plhs, owned by the caller of call()
+    size_t leakedBlocks = 0;    // mxMalloc blocks still held when the call ended
+    size_t leakedArrays = 0;    // arrays made by the call and neither returned nor destroyed
+
+    bool leakFree() const { return leakedBlocks == 0 && leakedArrays == 0; }
+};
+
+using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
+
+// A plug-in shared library, opened with dlopen and closed on destruction.
+class Plugin {
+public:
+    explicit Plugin(const std::string& path);
+    ~Plugin();
+    Plugin(const Plugin&) = delete;
+    Plugin& operator=(const Plugin&) = delete;
+
+    // Calls mexFunction with nlhs result slots and the given arguments.
+    CallResult call(int nlhs, const std::vector<const mxArray*>& args) const;
+    // The symbol, or null when the library does not export it.
+    void* symbol(const char* name) const;
+
+private:
+    void* handle_ = nullptr;
+    MexFunction entry_ = nullptr;
+    std::string name_;
+};
+
+// Runs any entry point as one host call (used for plug-ins and for core code
+// that must run inside a call scope, such as the bridge's allocations).
+CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
+                     const std::vector<const mxArray*>& args);
+
+// Path of a plug-in built next to the tests: $REGMEX_PLUGIN_DIR/lib<name>.so,
+// falling back to the build folder compiled into the host.
+std::string pluginPath(const std::string& name);
+
+// Builders for test arguments.  They are made outside any call, so they belong
+// to the test, which destroys them (ArrayPtr does so).
+ArrayPtr matrix(size_t rows, size_t cols, const std::vector<double>& columnMajor = {});
+ArrayPtr scalar(double value);
+ArrayPtr text(const std::string& s);
+ArrayPtr numeric(mxClassID cls, const std::vector<size_t>& dims,
+                 const std::vector<double>& columnMajor = {});
+ArrayPtr complexMatrix(size_t rows, size_t cols);
+ArrayPtr sparseMatrix(size_t rows, size_t cols);
+ArrayPtr cells(size_t rows, size_t cols);
+// Stores a copy of value in cell (row, col) of a cell array.
+void setCell(mxArray* cellArray, size_t row, size_t col, const mxArray* value);
+// Column-major values of a real double array.
+std::vector<double> values(const mxArray* a);
+
+// Arrays and mxMalloc blocks alive right now, for tests of the host itself.
+size_t liveArrays();
+size_t liveBlocks();
+
+}  // namespace mexhost
+
+#endif

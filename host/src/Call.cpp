@@ -1,0 +1,179 @@
+// The embedded host's call loop and plug-in loader.
+#include "HostState.h"
+
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#ifndef REGMEX_PLUGIN_DIR_DEFAULT
+#define REGMEX_PLUGIN_DIR_DEFAULT "."
+#endif
+
+namespace mexhost {
+
+CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
+                     const std::vector<const mxArray*>& args) {
+    HostState& s = state();
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (s.inCall) throw std::logic_error("the embedded host runs one call at a time");
+        s.inCall = true;
+        s.callArrays.clear();
+        s.callBlocks.clear();
+        s.output.clear();
+        s.functionName = name;
+    }
+    std::vector<uint64_t> before;
+    for (const mxArray* a : args) before.push_back(fingerprint(a));
+
+    // MATLAB always provides at least one slot, for ans.
+    std::vector<mxArray*> plhs(static_cast<size_t>(std::max(nlhs, 1)), nullptr);
+    std::vector<const mxArray*> prhs(args);
+    CallResult r;
+    try {
+        entry(nlhs, plhs.data(), static_cast<int>(prhs.size()), prhs.data());
+        r.ok = true;
+    } catch (const MexError& e) {
+        r.errorId = e.id;
+        r.errorMessage = e.message;
+    } catch (const std::exception& e) {
+        r.escaped = true;
+        r.errorMessage = e.what();
+    } catch (...) {
+        r.escaped = true;
+        r.errorMessage = "unknown exception";
+    }
+    if (r.ok) {
+        for (int i = 0; i < nlhs; ++i) {
+            if (!plhs[static_cast<size_t>(i)]) {
+                r.ok = false;
+                r.errorId = "regmex:host:unassignedOutput";
+                r.errorMessage = "One or more output arguments not assigned during call.";
+                break;
+            }
+        }
+    }
+
+    std::vector<mxArray*> leftovers;
+    std::vector<void*> blocks;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (r.ok) {
+            for (mxArray* a : plhs) {
+                if (a && s.callArrays.erase(a)) r.outputs.emplace_back(a);
+                else if (a) r.outputs.emplace_back(nullptr);  // not the call's to give
+            }
+        }
+        leftovers.assign(s.callArrays.begin(), s.callArrays.end());
+        blocks.assign(s.callBlocks.begin(), s.callBlocks.end());
+        r.output = s.output;
+        s.inCall = false;
+        s.callArrays.clear();
+        s.callBlocks.clear();
+    }
+    // A failed call's results are discarded like the rest of its arrays.
+    r.leakedArrays = leftovers.size();
+    r.leakedBlocks = blocks.size();
+    for (mxArray* a : leftovers) destroyArrayTree(a);
+    for (void* b : blocks) mxFree(b);
+    if (r.ok) {
+        // Outputs beyond what the caller asked for are kept only when nlhs is 0 (ans).
+        if (nlhs > 0 && r.outputs.size() > static_cast<size_t>(nlhs)) r.outputs.resize(static_cast<size_t>(nlhs));
+    }
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (fingerprint(args[i]) != before[i]) {
+            r.ok = false;
+            r.errorId = "regmex:host:argumentChanged";
+            r.errorMessage = "the call wrote into argument " + std::to_string(i + 1);
+        }
+    }
+    return r;
+}
+
+Plugin::Plugin(const std::string& path) : name_(path) {
+    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle_) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
+    entry_ = reinterpret_cast<MexFunction>(dlsym(handle_, "mexFunction"));
+    if (!entry_) {
+        dlclose(handle_);
+        throw std::runtime_error("plug-in exports no mexFunction: " + path);
+    }
+    size_t slash = path.find_last_of('/');
+    std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (base.rfind("lib", 0) == 0) base = base.substr(3);
+    name_ = base.substr(0, base.find('.'));
+}
+
+Plugin::~Plugin() {
+    if (handle_) dlclose(handle_);
+}
+
+CallResult Plugin::call(int nlhs, const std::vector<const mxArray*>& args) const {
+    return callEntry(entry_, name_, nlhs, args);
+}
+
+void* Plugin::symbol(const char* name) const { return dlsym(handle_, name); }
+
+std::string pluginPath(const std::string& name) {
+    const char* dir = std::getenv("REGMEX_PLUGIN_DIR");
+    std::string d = dir && *dir ? dir : REGMEX_PLUGIN_DIR_DEFAULT;
+    return d + "/lib" + name + ".so";
+}
+
+ArrayPtr matrix(size_t rows, size_t cols, const std::vector<double>& columnMajor) {
+    ArrayPtr a(mxCreateDoubleMatrix(rows, cols, mxREAL));
+    double* p = mxGetPr(a.get());
+    for (size_t i = 0; i < columnMajor.size() && i < rows * cols; ++i) p[i] = columnMajor[i];
+    return a;
+}
+
+ArrayPtr scalar(double value) { return ArrayPtr(mxCreateDoubleScalar(value)); }
+
+ArrayPtr text(const std::string& s) { return ArrayPtr(mxCreateString(s.c_str())); }
+
+ArrayPtr numeric(mxClassID cls, const std::vector<size_t>& dims,
+                 const std::vector<double>& columnMajor) {
+    ArrayPtr a(mxCreateNumericArray(dims.size(), dims.data(), cls, mxREAL));
+    size_t n = mxGetNumberOfElements(a.get());
+    for (size_t i = 0; i < columnMajor.size() && i < n; ++i) setElementFromDouble(a.get(), i, columnMajor[i]);
+    return a;
+}
+
+ArrayPtr complexMatrix(size_t rows, size_t cols) {
+    return ArrayPtr(mxCreateDoubleMatrix(rows, cols, mxCOMPLEX));
+}
+
+ArrayPtr sparseMatrix(size_t rows, size_t cols) {
+    ArrayPtr a(mxCreateDoubleMatrix(rows, cols, mxREAL));
+    markSparse(a.get());
+    return a;
+}
+
+ArrayPtr cells(size_t rows, size_t cols) { return ArrayPtr(mxCreateCellMatrix(rows, cols)); }
+
+void setCell(mxArray* cellArray, size_t row, size_t col, const mxArray* value) {
+    size_t k = row + col * mxGetM(cellArray);
+    mxDestroyArray(mxGetCell(cellArray, k));
+    mxSetCell(cellArray, k, value ? mxDuplicateArray(value) : nullptr);
+}
+
+std::vector<double> values(const mxArray* a) {
+    const double* p = mxGetPr(a);
+    if (!p) return {};
+    return std::vector<double>(p, p + mxGetNumberOfElements(a));
+}
+
+size_t liveArrays() {
+    std::lock_guard<std::mutex> lock(state().mu);
+    return state().live.size();
+}
+
+size_t liveBlocks() {
+    std::lock_guard<std::mutex> lock(state().mu);
+    return state().blocks.size();
+}
+
+}  // namespace mexhost

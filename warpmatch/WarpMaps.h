@@ -1,0 +1,59 @@
+// Dense warp maps from a spline pair, composition with a previous warp, and
+// resampling of an image through the maps with noise where samples fell
+// outside the source.
+//
+// Maps are backward maps for cvRemap: map x (r, c) is the source column that
+// output pixel (r, c) samples, map y the source row.  Every image here is a
+// one-channel 32-bit float IplImage, N wide and M high unless said otherwise.
+#ifndef REGMEX_WARPMATCH_WARPMAPS_H
+#define REGMEX_WARPMATCH_WARPMAPS_H
+
+#include "Spline.h"
+
+#include <opencv2/core/core_c.h>
+
+#include <cstddef>
+
+namespace warpmatch {
+
+// The spline is evaluated on Mq x Nq nodes that span the frame enlarged to
+// 4*Mq x 4*Nq from edge to edge; node (i, j) stands at (j*stepX, i*stepY).
+struct CoarseGrid {
+    int Mq, Nq;
+    double stepX, stepY;
+};
+
+// Needs M, N >= 5 (a single node per axis has no step).
+CoarseGrid coarseGrid(int M, int N);
+
+// Spline values at the nodes, narrowed to float: node (i, j) goes to
+// smallX[i * strideX + j] and smallY[i * strideY + j] (strides in floats).
+// Each node's distances and kernel values serve both splines.
+void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
+                    float* smallY, size_t strideY);
+
+// Replaces every pixel below -1 by rand() / 2147483647.0 (one rand() per
+// replaced pixel, rows outer); NaN stays.  Returns the number replaced.
+long fillNoise(IplImage* image);
+
+// The result of warpImage; the caller releases the three images with
+// cvReleaseImage.
+struct WarpedImage {
+    IplImage* finalX = nullptr;
+    IplImage* finalY = nullptr;
+    IplImage* result = nullptr;
+};
+
+// Maps of the spline pair over an M x N frame (M = source height, N = its
+// width), composed with prevX/prevY when both are given (N x M images of
+// the previous maps: final = previous sampled at the spline maps, 0 where
+// that falls outside), then the source resampled through the final maps
+// with noise in place of every value below -1.  Returns false, with the
+// library's message in error and nothing left allocated, when the image
+// library fails.
+bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prevX,
+               const IplImage* prevY, WarpedImage* out, char* error, size_t errorSize);
+
+}  // namespace warpmatch
+
+#endif
