@@ -8,6 +8,7 @@
 // The shell checks every argument before anything is allocated, reads the
 // lattice into plain form, runs the core and writes the two results.
 #include "Belief.h"
+#include "Interrupt.h"
 #include "LabelDisc.h"
 #include "Lattice.h"
 #include "Messages.h"
@@ -18,6 +19,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <new>
 
 using namespace driftfield;
@@ -260,6 +262,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     NodeResult* results = nullptr;
     double* mapCopy = nullptr;
     bool outOfMemory = false;
+    bool interrupted = false;
     if (evaluate) {
         P = hostBlock<Point>(nodes);
         Q = hostBlock<Point>(nodes);
@@ -299,19 +302,25 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         params.dataWeight = s.dataWeight;
         params.bandwidth = s.bandwidth;
         params.windowHalf = params.estimator == Estimator::MeanShift ? windowHalfOf(s.windowHalf) : 0;
+        InterruptPoll interrupt;
+        std::function<bool()> shouldStop;
+        if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
         try {
             const LabelDisc disc = buildLabelDisc(s.radius);
-            passMessages(lattice, map, disc, params, results, defaultThreadCount());
+            interrupted = !passMessages(lattice, map, disc, params, results, defaultThreadCount(), shouldStop);
         } catch (const std::bad_alloc&) {
             outOfMemory = true;
         }
     }
-    if (outOfMemory) {
+    if (outOfMemory || interrupted) {
         mxFree(P);
         mxFree(Q);
         mxFree(fixed);
         mxFree(results);
         mxFree(mapCopy);
+        if (interrupted)
+            mexargs::fail("driftfield:interrupted", "interrupted while moving a %dx%d lattice with radius %g; nothing "
+                                                    "is returned", M, N, s.radius);
         mexargs::fail("driftfield:outOfMemory", "out of memory for a %dx%d lattice with radius %g", M, N, s.radius);
     }
 

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -195,25 +198,69 @@ struct Workspace {
     MeanShiftScratch meanShift;
 };
 
+// The stop request of one pass: asked of the caller's hook on the calling
+// thread, seen by every worker through the flag.
+class StopState {
+public:
+    explicit StopState(const std::function<bool()>& shouldStop)
+        : shouldStop_(shouldStop), caller_(std::this_thread::get_id()) {}
+
+    bool stopped() {
+        if (stop_.load(std::memory_order_relaxed)) return true;
+        if (shouldStop_ && std::this_thread::get_id() == caller_ && shouldStop_()) {
+            stop_.store(true, std::memory_order_relaxed);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    const std::function<bool()>& shouldStop_;
+    const std::thread::id caller_;
+    std::atomic<bool> stop_{false};
+};
+
+// How long the calling thread waits for the workers between two questions
+// to the stop hook.
+constexpr std::chrono::milliseconds kStopPollWait{2};
+
 // Hands lines 0 .. count-1 to the workers one at a time.  Should a thread
 // fail to start, the ones running (at least the calling thread) take its share.
 template <typename Work>
-void forEachLine(int count, std::vector<Workspace>& spaces, Work work) {
+void forEachLine(int count, std::vector<Workspace>& spaces, StopState& stop, Work work) {
     std::atomic<int> next{0};
     auto run = [&](Workspace& space) {
-        for (int line = next.fetch_add(1); line < count; line = next.fetch_add(1)) work(line, space);
+        for (int line = next.fetch_add(1); line < count && !stop.stopped(); line = next.fetch_add(1))
+            work(line, space);
+    };
+    std::mutex doneLock;
+    std::condition_variable doneSignal;
+    size_t done = 0;
+    auto worker = [&](Workspace& space) {
+        run(space);
+        std::lock_guard<std::mutex> guard(doneLock);
+        ++done;
+        doneSignal.notify_one();
     };
     std::vector<std::thread> workers;
     const size_t wanted = std::min(spaces.size(), static_cast<size_t>(count > 0 ? count : 1));
     workers.reserve(wanted);
     for (size_t t = 1; t < wanted; ++t) {
         try {
-            workers.emplace_back(run, std::ref(spaces[t]));
+            workers.emplace_back(worker, std::ref(spaces[t]));
         } catch (const std::system_error&) {
             break;
         }
     }
     run(spaces[0]);
+    {
+        std::unique_lock<std::mutex> wait(doneLock);
+        while (!doneSignal.wait_for(wait, kStopPollWait, [&] { return done == workers.size(); })) {
+            wait.unlock();
+            stop.stopped();
+            wait.lock();
+        }
+    }
     for (std::thread& w : workers) w.join();
 }
 
@@ -229,12 +276,12 @@ double passMemoryBytes(double nodes, double L, double width, int threads) {
     return stores + disc + threads * (scratch + vectors + meanShift);
 }
 
-void passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
-                  NodeResult* results, int threads) {
+bool passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
+                  NodeResult* results, int threads, const std::function<bool()>& shouldStop) {
     const int M = lattice.rows;
     const int N = lattice.cols;
     const int L = disc.count();
-    if (M <= 0 || N <= 0 || L <= 0) return;
+    if (M <= 0 || N <= 0 || L <= 0) return true;
     const size_t nodes = static_cast<size_t>(M) * static_cast<size_t>(N);
     const size_t stride = static_cast<size_t>(L);
 
@@ -259,32 +306,34 @@ void passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDi
         normalizedProduct(w.message.data(), senderStore, receiverStore, L);
     };
 
-    forEachLine(M, spaces, [&](int y, Workspace& w) {
+    StopState stop(shouldStop);
+    forEachLine(M, spaces, stop, [&](int y, Workspace& w) {
         for (int x = 0; x < N; ++x) {
             const int n = lattice.slot(y, x);
             if (!fixed[n]) discLikelihoods(map, disc, P[n], params.dataWeight, at(likelihood, n));
         }
-        for (int x = 1; x < N; ++x) {
+        for (int x = 1; x < N && !stop.stopped(); ++x) {
             const int r = lattice.slot(y, x);
             const int s = lattice.slot(y, x - 1);
             if (!fixed[r]) step(r, s, at(fromLeft, s), at(fromLeft, r), w);
         }
-        for (int x = N - 2; x >= 0; --x) {
+        for (int x = N - 2; x >= 0 && !stop.stopped(); --x) {
             const int r = lattice.slot(y, x);
             const int s = lattice.slot(y, x + 1);
             if (!fixed[r]) step(r, s, at(fromRight, s), at(fromRight, r), w);
         }
     });
+    if (stop.stopped()) return false;
 
-    forEachLine(N, spaces, [&](int x, Workspace& w) {
-        for (int y = 1; y < M; ++y) {
+    forEachLine(N, spaces, stop, [&](int x, Workspace& w) {
+        for (int y = 1; y < M && !stop.stopped(); ++y) {
             const int r = lattice.slot(y, x);
             const int s = lattice.slot(y - 1, x);
             if (!fixed[r]) step(r, s, at(fromAbove, s), at(fromAbove, r), w);
         }
         double* below = w.runA.data();  // fromBelow of the node under the current one
         double* current = w.runB.data();
-        for (int y = M - 1; y >= 0; --y) {
+        for (int y = M - 1; y >= 0 && !stop.stopped(); --y) {
             const int r = lattice.slot(y, x);
             if (y == M - 1 || fixed[r])
                 std::fill(current, current + L, 1.0);
@@ -296,6 +345,7 @@ void passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDi
             std::swap(below, current);
         }
     });
+    return !stop.stopped();
 }
 
 }  // namespace driftfield

@@ -7,6 +7,7 @@
 #include "Lattice.h"
 #include "ScoreSampling.h"
 
+#include <functional>
 #include <vector>
 
 namespace driftfield {
@@ -56,8 +57,13 @@ int defaultThreadCount();
 // `threads` workers; each line is computed the same way whichever worker
 // takes it, so the results do not depend on the count.  May throw
 // std::bad_alloc; never calls the host.
-void passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
-                  NodeResult* results, int threads);
+// shouldStop, when given, is called on the calling thread only: between the
+// nodes it computes itself and, once its lines are done, every few
+// milliseconds while it waits for the other workers.  When it answers true
+// every worker stops before its next node, all are joined, and the pass
+// returns false with the results unfinished.
+bool passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
+                  NodeResult* results, int threads, const std::function<bool()>& shouldStop = nullptr);
 
 // Bytes passMessages (with the disc it is given) holds at its peak for
 // `nodes` nodes, a disc of L offsets spanning `width` columns, and `threads`

@@ -5,6 +5,7 @@
 // P is 2 x K: 1-based [x; y] of every corner, blocks in raster order, each
 // block's corners strongest first.
 #include "BlockGrid.h"
+#include "Interrupt.h"
 #include "LoadImage.h"
 #include "MexArgs.h"
 #include "MexVersion.h"
@@ -95,13 +96,15 @@ void checkFile(const char* name) {
                       S_ISDIR(info.st_mode) ? "a directory" : "not a regular file");
 }
 
-// Every block in raster order; returns the number of points stored.  Only
-// library calls happen here, so the caller may catch what they throw.
+// Every block in raster order; returns the number of points stored, or -1
+// when the host asked to interrupt (polled between blocks).  Only library
+// calls happen here, so the caller may catch what they throw.
 int detectBlocks(IplImage* image, IplImage* eig, IplImage* temp, CvPoint2D32f* points, const BlockGrid& grid,
-                 const Options& o) {
+                 const Options& o, InterruptPoll& interrupt) {
     int total = 0;
     for (int i = 0; i < grid.blocksY; ++i) {
         for (int j = 0; j < grid.blocksX; ++j) {
+            if (interrupt.pending()) return -1;
             const CvRect rect = blockRect(i, j, image->width, image->height);
             cvSetImageROI(image, rect);
             cvSetImageROI(eig, rect);
@@ -179,14 +182,18 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 
     CvPoint2D32f* points = static_cast<CvPoint2D32f*>(mxMalloc(static_cast<size_t>(bytes)));
     int K = 0;
+    InterruptPoll interrupt;
     try {
-        K = detectBlocks(image, eig, temp, points, grid, o);
+        K = detectBlocks(image, eig, temp, points, grid, o, interrupt);
     } catch (const std::exception& e) {
         copyMessage(e, failure, sizeof failure);
     }
-    if (failure[0]) {
+    if (failure[0] || K < 0) {
         mxFree(points);
         releaseImages(image, eig, temp);
+        if (K < 0)
+            mexargs::fail("gridcorners:interrupted", "interrupted in the blocks of a %dx%d image; nothing is returned",
+                          W, H);
         mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
     }
 

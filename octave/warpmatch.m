@@ -84,9 +84,15 @@
 %                        5x5, or too large for the image library
 %     warpmatch:tooLarge IMAGE has more than 2^27 (134,217,728) pixels: the
 %                        working images would need over 6 GiB
-%     warpmatch:tooManyPoints  more than 10,000 control points: the point
-%                        search grows with K^2 and would run for many minutes
-%                        without a way to interrupt it
+%     warpmatch:tooManyPoints  more than 2,147,483,644 control points (the
+%                        point indices and the K+3 coefficients must fit an
+%                        int); the search costs some 1,600*K kernel values
+%                        per point, so from a few thousand points on it runs
+%                        for minutes: Ctrl-C stops it
+%     warpmatch:interrupted  Ctrl-C (or the host's interrupt) during the
+%                        point search: the workers stop between grid columns,
+%                        all are joined and everything is released; no result
+%                        is returned, and "Thread join all" is still printed
 %     warpmatch:opencv   the image library reported a failure
 %     warpmatch:thread   a worker thread could not be started or joined
 %                        (every started worker has finished when it is raised)

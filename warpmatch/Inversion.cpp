@@ -52,10 +52,13 @@ void evaluateColumn(const SplinePair& s, double x, const double* ys, Scratch& w,
     }
 }
 
+bool stopped(const std::atomic<bool>* stop) { return stop && stop->load(std::memory_order_relaxed); }
+
 // One point.  The candidate of grid index (a, b) stands at
 // (x0 - s + a*h, y0 - s + b*h); a runs slowest, so ties keep the smaller a,
-// then the smaller b.
-void invertPoint(const InversionInput& in, int k, Scratch& w, double* outX, double* outY) {
+// then the smaller b.  False when stopped before the point was finished.
+bool invertPoint(const InversionInput& in, int k, Scratch& w, double* outX, double* outY,
+                 const std::atomic<bool>* stop) {
     double x0 = std::floor(in.spline.ctrlX[k] + 0.5);
     double y0 = std::floor(in.spline.ctrlY[k] + 0.5);
     const double tx = in.targetX[k];
@@ -67,6 +70,8 @@ void invertPoint(const InversionInput& in, int k, Scratch& w, double* outX, doub
         int best = -1;
         double bestScore = kNoScore;
         for (int a = 0; a < kGridSide; ++a) {
+            // With K in the thousands one column is already a millisecond of work.
+            if (stopped(stop)) return false;
             double vx[kGridSide], vy[kGridSide];
             evaluateColumn(in.spline, x0 - s + a * h, ys, w, vx, vy);
             for (int b = 0; b < kGridSide; ++b) {
@@ -79,20 +84,23 @@ void invertPoint(const InversionInput& in, int k, Scratch& w, double* outX, doub
         }
         if (best < 0) {
             *outX = *outY = std::numeric_limits<double>::quiet_NaN();
-            return;
+            return true;
         }
         x0 = x0 + (best / kGridSide - 5) * h;
         y0 = y0 + (best % kGridSide - 5) * h;
     }
     *outX = x0;
     *outY = y0;
+    return true;
 }
 
 }  // namespace
 
-void invertRange(const InversionInput& in, int start, int end, double* outX, double* outY) {
+void invertRange(const InversionInput& in, int start, int end, double* outX, double* outY,
+                 const std::atomic<bool>* stop) {
     Scratch scratch;  // about 24 KB, on the worker's own stack
-    for (int k = start; k < end; ++k) invertPoint(in, k, scratch, &outX[k], &outY[k]);
+    for (int k = start; k < end; ++k)
+        if (!invertPoint(in, k, scratch, &outX[k], &outY[k], stop)) return;
 }
 
 }  // namespace warpmatch

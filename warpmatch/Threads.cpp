@@ -28,23 +28,25 @@ void* ThreadProc(void* arg) {
     p.log->record(kWorkerStart, p.end);
     if (p.start < p.end) {
         InversionInput in{{p.coefX, p.coefY, p.ctrlX, p.ctrlY, p.count}, p.targetX, p.targetY};
-        invertRange(in, p.start, p.end, p.outX, p.outY);
+        invertRange(in, p.start, p.end, p.outX, p.outY, p.stop);
     }
     p.log->record(kWorkerExit, p.end);
     pthread_exit(nullptr);
 }
 
 ThreadRun runInversionThreads(const InversionInput& in, double* outX, double* outY,
-                              WorkerLog* log, const ThreadFunctions* fns) {
+                              WorkerLog* log, const ThreadFunctions* fns,
+                              const std::function<bool()>& shouldStop) {
     if (!fns) fns = &kPosixThreads;
     std::lock_guard<std::mutex> serial(runLock);
     ThreadRun run;
+    std::atomic<bool> stop{false};
     int start[kMaxWorkers], end[kMaxWorkers];
     run.workers = partitionPoints(in.spline.K, start, end);
     for (int i = 0; i < run.workers; ++i) {
         param[i] = ThreadParam{in.spline.ctrlX, in.spline.ctrlY, in.targetX, in.targetY,
                                in.spline.coefX, in.spline.coefY, outX, outY,
-                               start[i], end[i], in.spline.K, log};
+                               start[i], end[i], in.spline.K, log, &stop};
     }
     for (int i = 0; i < run.workers; ++i) {
         int rc = fns->create(&hThread[i], nullptr, ThreadProc, &param[i]);
@@ -54,6 +56,17 @@ ThreadRun runInversionThreads(const InversionInput& in, double* outX, double* ou
             break;
         }
         ++run.started;
+    }
+    if (shouldStop) {
+        // Asked without the log's lock held: the caller may ask its host.
+        std::unique_lock<std::mutex> wait(log->lock);
+        while (!log->exited.wait_for(wait, kStopPollWait, [&] { return log->exits >= run.started; })) {
+            if (run.stopped) continue;
+            wait.unlock();
+            run.stopped = shouldStop();
+            wait.lock();
+            if (run.stopped) stop.store(true, std::memory_order_relaxed);
+        }
     }
     for (int i = 0; i < run.started; ++i) {
         int rc = fns->join(hThread[i], nullptr);

@@ -2,6 +2,9 @@
 // range of points (see Partition.h) and writes only that range of the two
 // result buffers.  Workers never call into the host: they record their start
 // and exit into a WorkerLog, which the calling thread prints after the joins.
+// While they run, the calling thread waits in steps of a few milliseconds and
+// asks its caller between steps whether to stop; then it sets a flag that the
+// workers check between points.
 #ifndef REGMEX_WARPMATCH_THREADS_H
 #define REGMEX_WARPMATCH_THREADS_H
 
@@ -10,8 +13,11 @@
 
 #include <pthread.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 
 namespace warpmatch {
@@ -50,6 +56,7 @@ struct ThreadParam {
     int32_t end;
     int32_t count;  // K
     WorkerLog* log;
+    const std::atomic<bool>* stop;  // set by the calling thread: leave the range unfinished
 };
 
 // Rewritten by every call; one call at a time (runInversionThreads serialises).
@@ -70,14 +77,22 @@ struct ThreadRun {
     int createError = 0;   // pthread_create's code for worker `started`, 0 when all started
     int joinError = 0;     // code of the first failed join, 0 when none
     int failedWorker = -1; // the worker whose creation or join failed first
+    bool stopped = false;  // shouldStop asked for it: some points were left unfinished
     bool ok() const { return createError == 0 && joinError == 0; }
 };
+
+// How long the calling thread waits for its workers between two questions
+// to shouldStop.
+constexpr std::chrono::milliseconds kStopPollWait{2};
 
 // Partitions the K points, runs the workers and waits for all of them.  When
 // a creation fails no further worker is created; every started worker is
 // still waited for, so on return no worker touches outX, outY or log.
+// shouldStop, when given, is called on the calling thread while workers run;
+// once it answers true the workers stop and the run is marked stopped.
 ThreadRun runInversionThreads(const InversionInput& in, double* outX, double* outY,
-                              WorkerLog* log, const ThreadFunctions* fns = nullptr);
+                              WorkerLog* log, const ThreadFunctions* fns = nullptr,
+                              const std::function<bool()>& shouldStop = nullptr);
 
 }  // namespace warpmatch
 

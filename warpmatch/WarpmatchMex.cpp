@@ -7,6 +7,7 @@
 // Every coordinate is a 0-based pixel coordinate: x the column, y the row.
 #include "CMatlabToOpenCV.h"
 #include "CMexAndCpp.h"
+#include "Interrupt.h"
 #include "MexArgs.h"
 #include "MexVersion.h"
 #include "mex.h"
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <functional>
 
 using namespace warpmatch;
 
@@ -32,9 +34,11 @@ constexpr size_t kMaxSide = INT_MAX / 8;
 // About a dozen float images of the picture's size live at once: 2^27 pixels
 // (for example 8192 x 16384) need some 6 GiB, more than a session can spare.
 constexpr size_t kMaxPixels = size_t(1) << 27;
-// The point search costs K^2 kernel values per point: 10,000 control points
-// already take minutes, during which MATLAB or Octave cannot interrupt.
-constexpr size_t kMaxPoints = 10000;
+// The point search takes minutes from some thousands of control points on,
+// but it can be interrupted and needs only 16 bytes per point beyond the
+// inputs and outputs, so the only bound is the int range of the point indices
+// and of the K + 3 coefficients.
+constexpr size_t kMaxPoints = static_cast<size_t>(INT_MAX) - 3;
 
 void requireNumeric(const mxArray* a, int argNo, const char* name, const char* id) {
     mexargs::requireRealNumeric(a, id, argNo, name);
@@ -84,7 +88,7 @@ int readPointCount(const mxArray* a) {
     }
     if (rows > kMaxPoints) {
         mexargs::fail("warpmatch:tooManyPoints",
-                      "argument 3 (ctrlX) has %llu rows; at most %llu control points are searched in one call",
+                      "argument 3 (ctrlX) has %llu rows; at most %llu control points can be indexed",
                       static_cast<unsigned long long>(rows), static_cast<unsigned long long>(kMaxPoints));
     }
     return static_cast<int>(rows);
@@ -224,15 +228,19 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     double* outY = static_cast<double*>(std::malloc((k + 1) * sizeof(double)));
     ThreadRun run;
     static WorkerLog log;
+    InterruptPoll interrupt;
     if (outX && outY) {
         log.reset();
-        run = runInversionThreads(points, outX, outY, &log);
+        std::function<bool()> shouldStop;
+        if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
+        run = runInversionThreads(points, outX, outY, &log, nullptr, shouldStop);
         for (int i = 0; i < log.count; ++i)
             mexPrintf(log.events[i].kind == kWorkerStart ? "Thread start %d\n" : "Thread Exit %d\n",
                       log.events[i].value);
         if (run.joinError) mexPrintf("error\n");
     }
-    if (!outX || !outY || !run.ok()) {
+    const bool noMemory = !outX || !outY;
+    if (noMemory || !run.ok() || run.stopped) {
         std::free(outX);
         std::free(outY);
         releaseAll(results, 3);
@@ -244,7 +252,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         if (run.joinError)
             mexargs::fail("warpmatch:thread", "could not join worker thread %d of %d (error %d)",
                           run.failedWorker + 1, run.workers, run.joinError);
-        mexargs::fail("warpmatch:memory", "out of memory for %d result points", K);
+        if (noMemory) mexargs::fail("warpmatch:memory", "out of memory for %d result points", K);
+        // Every worker has been joined, as the line says.
+        mexPrintf("Thread join all\n");
+        mexargs::fail("warpmatch:interrupted", "interrupted while inverting %d control points; nothing is returned",
+                      K);
     }
     mexPrintf("Thread join all\n");
     for (mxArray* c : copies)

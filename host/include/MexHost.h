@@ -9,9 +9,14 @@
 
 #include "mex.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
+
+// The embedded host's interrupt flag, found by plug-ins at run time (as they
+// find MATLAB's and Octave's).  Each call counts as one poll.
+extern "C" bool regmexHostInterruptPending(void);
 
 namespace mexhost {
 
@@ -29,6 +34,8 @@ struct CallResult {
     std::vector<ArrayPtr> outputs;  // plhs, owned by the caller of call()
     size_t leakedBlocks = 0;    // mxMalloc blocks still held when the call ended
     size_t leakedArrays = 0;    // arrays made by the call and neither returned nor destroyed
+    unsigned long interruptPolls = 0;  // times the call asked whether it was interrupted
+    unsigned long offThreadPolls = 0;  // of those, asked from another thread than the call's: a defect
 
     bool leakFree() const { return leakedBlocks == 0 && leakedArrays == 0; }
 };
@@ -77,6 +84,15 @@ ArrayPtr cells(size_t rows, size_t cols);
 void setCell(mxArray* cellArray, size_t row, size_t col, const mxArray* value);
 // Column-major values of a real double array.
 std::vector<double> values(const mxArray* a);
+
+// Interrupt requests, as a user's Ctrl-C would make them.  The host drops the
+// request when a call ends, as MATLAB and Octave act on a pending interrupt
+// once the call has returned.
+void raiseInterrupt();                                      // pending from now on
+void raiseInterruptAfterPolls(unsigned long polls);         // the first `polls` polls answer no
+void raiseInterruptAfter(std::chrono::milliseconds delay);  // pending once delay has passed
+void clearInterrupt();
+bool interruptRaised();
 
 // Arrays and mxMalloc blocks alive right now, for tests of the host itself.
 size_t liveArrays();

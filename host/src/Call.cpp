@@ -7,12 +7,62 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #ifndef REGMEX_PLUGIN_DIR_DEFAULT
 #define REGMEX_PLUGIN_DIR_DEFAULT "."
 #endif
 
 namespace mexhost {
+
+namespace {
+
+struct InterruptFlag {
+    std::mutex mu;
+    bool raised = false;
+    long pollsLeft = -1;  // polls still answered no before raising; -1: none armed
+    bool timed = false;
+    std::chrono::steady_clock::time_point deadline;
+    unsigned long polls = 0;
+    unsigned long offThreadPolls = 0;
+    std::thread::id caller;  // the running call's thread
+};
+
+InterruptFlag& interruptFlag() {
+    static InterruptFlag flag;
+    return flag;
+}
+
+}  // namespace
+
+void raiseInterrupt() { raiseInterruptAfterPolls(0); }
+
+void raiseInterruptAfterPolls(unsigned long polls) {
+    InterruptFlag& f = interruptFlag();
+    std::lock_guard<std::mutex> lock(f.mu);
+    f.raised = polls == 0;
+    f.pollsLeft = polls == 0 ? -1 : static_cast<long>(polls);
+}
+
+void raiseInterruptAfter(std::chrono::milliseconds delay) {
+    InterruptFlag& f = interruptFlag();
+    std::lock_guard<std::mutex> lock(f.mu);
+    f.timed = true;
+    f.deadline = std::chrono::steady_clock::now() + delay;
+}
+
+void clearInterrupt() {
+    InterruptFlag& f = interruptFlag();
+    std::lock_guard<std::mutex> lock(f.mu);
+    f.raised = f.timed = false;
+    f.pollsLeft = -1;
+}
+
+bool interruptRaised() {
+    InterruptFlag& f = interruptFlag();
+    std::lock_guard<std::mutex> lock(f.mu);
+    return f.raised;
+}
 
 CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
                      const std::vector<const mxArray*>& args) {
@@ -25,6 +75,11 @@ CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
         s.callBlocks.clear();
         s.output.clear();
         s.functionName = name;
+    }
+    {
+        std::lock_guard<std::mutex> lock(interruptFlag().mu);
+        interruptFlag().polls = interruptFlag().offThreadPolls = 0;
+        interruptFlag().caller = std::this_thread::get_id();
     }
     std::vector<uint64_t> before;
     for (const mxArray* a : args) before.push_back(fingerprint(a));
@@ -74,6 +129,13 @@ CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
         s.callArrays.clear();
         s.callBlocks.clear();
     }
+    {
+        InterruptFlag& f = interruptFlag();
+        std::lock_guard<std::mutex> lock(f.mu);
+        r.interruptPolls = f.polls;
+        r.offThreadPolls = f.offThreadPolls;
+    }
+    clearInterrupt();
     // A failed call's results are discarded like the rest of its arrays.
     r.leakedArrays = leftovers.size();
     r.leakedBlocks = blocks.size();
@@ -177,3 +239,17 @@ size_t liveBlocks() {
 }
 
 }  // namespace mexhost
+
+bool regmexHostInterruptPending(void) {
+    mexhost::InterruptFlag& f = mexhost::interruptFlag();
+    std::lock_guard<std::mutex> lock(f.mu);
+    ++f.polls;
+    if (std::this_thread::get_id() != f.caller) ++f.offThreadPolls;
+    if (f.pollsLeft > 0 && --f.pollsLeft == 0) {
+        f.raised = true;
+        f.pollsLeft = -1;
+        return false;  // this poll still answers no; the next one sees it
+    }
+    if (f.timed && std::chrono::steady_clock::now() >= f.deadline) f.raised = true;
+    return f.raised;
+}

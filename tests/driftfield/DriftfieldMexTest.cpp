@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -434,4 +435,43 @@ TEST_F(Driftfield, FixedNeighboursNeedNoDistinctReferences) {
     const mexhost::CallResult r = call(f.args());
     EXPECT_EQ(r.errorId, "driftfield:sameReference");
     EXPECT_TRUE(r.leakFree());
+}
+
+// A lattice whose sweeps take a good fraction of a second (radius 30: 2,821
+// offsets per node, on every worker): the host interrupts it at once, after
+// a few polls or after a delay, in each estimator.
+TEST_F(Driftfield, InterruptStopsEveryWorkerAndReleasesEverything) {
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* what;
+        double mode;
+        void (*raise)();
+    };
+    const Case cases[] = {
+        {"raised before the call", 1.0, [] { mexhost::raiseInterrupt(); }},
+        {"after 3 polls", 0.0, [] { mexhost::raiseInterruptAfterPolls(3); }},
+        {"after 40 ms", 2.0, [] { mexhost::raiseInterruptAfter(40ms); }},
+    };
+    Field f(20, 20, 8, 0.1);
+    f.radius = 30;
+    f.windowHalf = 2;
+    const size_t arraysBefore = mexhost::liveArrays();
+    for (const Case& c : cases) {
+        f.mode = c.mode;
+        const std::vector<ArrayPtr> a = f.args();
+        const size_t withArgs = mexhost::liveArrays();
+        c.raise();
+        const mexhost::CallResult r = call(a);
+        EXPECT_EQ(r.errorId, "driftfield:interrupted") << c.what << ": " << r.errorMessage;
+        EXPECT_FALSE(r.escaped) << c.what;
+        EXPECT_TRUE(r.leakFree()) << c.what;
+        EXPECT_TRUE(r.outputs.empty()) << c.what;
+        EXPECT_GE(r.interruptPolls, 1u) << c.what;
+        EXPECT_EQ(r.offThreadPolls, 0u) << c.what;
+        EXPECT_EQ(mexhost::liveArrays(), withArgs) << c.what;
+    }
+    EXPECT_EQ(mexhost::liveArrays(), arraysBefore);
+    // The next call runs in full.
+    Field small(3, 4, 9);
+    expectLiteral(small, call(small.args()));
 }

@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -374,4 +375,29 @@ TEST_F(Fixture, OversizedPointBufferIsRefusedAfterReleasingTheImage) {
     auto r = run(path, 1, 0.04, 10, 0);
     EXPECT_TRUE(r.ok) << r.errorMessage;
     EXPECT_TRUE(r.leakFree());
+}
+
+// A 2000x2000 texture (1,600 blocks, adaptive): the host interrupts the
+// blocks at once, after a few polls or after a delay.
+TEST_F(Fixture, InterruptStopsTheBlocksAndReleasesEverything) {
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* what;
+        void (*raise)();
+    };
+    const Case cases[] = {
+        {"raised before the blocks", [] { mexhost::raiseInterrupt(); }},
+        {"after 3 polls", [] { mexhost::raiseInterruptAfterPolls(3); }},
+        {"after 40 ms", [] { mexhost::raiseInterruptAfter(40ms); }},
+    };
+    const std::string path = write("texture.png", texture(2000, 2000, 3));
+    for (const Case& c : cases) {
+        c.raise();
+        auto r = run(path, 2, 0.3, 40, 1);
+        expectRefused(r, "gridcorners:interrupted");
+        EXPECT_GE(r.interruptPolls, 1u) << c.what;
+        EXPECT_EQ(r.offThreadPolls, 0u) << c.what;
+    }
+    const std::string small = write("small.png", texture(120, 75, 4));
+    EXPECT_EQ(corners(small, 2, 0.01, 5, 1), direct(small, 2, 5, lowering(0.01, 5)));
 }

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -334,7 +336,6 @@ TEST_F(Fixture, EveryRefusalNamesItsArgumentAndLeavesNothingBehind) {
     add("ctrlX no columns", 2, mexhost::matrix(4, 0), "warpmatch:ctrlX");
     // Bounds on work: the pages of these arrays are never touched, so they
     // cost address space, not memory.
-    add("10001 control points", 2, mexhost::matrix(10001, 1), "warpmatch:tooManyPoints");
     add("2^27 + 1 pixels", 8, mexhost::numeric(mxLOGICAL_CLASS, {8193, 16384}), "warpmatch:tooLarge");
     add("ctrlY short", 3, mexhost::matrix(3, 1), "warpmatch:ctrlY");
     add("ctrlY cell", 3, mexhost::cells(4, 1), "warpmatch:ctrlY");
@@ -400,4 +401,48 @@ TEST_F(Fixture, EveryRefusalNamesItsArgumentAndLeavesNothingBehind) {
     EXPECT_EQ(outs.errorId, "warpmatch:nargout");
     EXPECT_TRUE(outs.leakFree());
     EXPECT_EQ(few.output + many.output + outs.output, "");
+}
+
+// More than the 10,000 points once refused: the search would run for minutes,
+// so the host interrupts it, at once, after a few polls or after a delay.
+TEST_F(Fixture, InterruptStopsTheSearchJoinsEveryWorkerAndReleasesEverything) {
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* what;
+        void (*raise)();
+    };
+    const Case cases[] = {
+        {"raised before the call", [] { mexhost::raiseInterrupt(); }},
+        {"after 3 polls", [] { mexhost::raiseInterruptAfterPolls(3); }},
+        {"after 40 ms", [] { mexhost::raiseInterruptAfter(40ms); }},
+    };
+    const SplineProblem p = SplineProblem::random(10001, 5);
+    const size_t arraysBefore = mexhost::liveArrays();
+    for (const Case& c : cases) {
+        Args args(p, ramp(12, 12));
+        c.raise();
+        auto r = run(args);
+        EXPECT_EQ(r.errorId, "warpmatch:interrupted") << c.what << ": " << r.errorMessage;
+        EXPECT_FALSE(r.escaped) << c.what;
+        EXPECT_TRUE(r.leakFree()) << c.what;
+        EXPECT_GE(r.interruptPolls, 1u) << c.what;
+        EXPECT_EQ(r.offThreadPolls, 0u) << c.what;
+        EXPECT_FALSE(mexhost::interruptRaised()) << "the host drops the request when the call ends";
+        // Four workers, each started and exited, then the join line last.
+        const std::vector<std::string> got = lines(r.output);
+        ASSERT_EQ(got.size(), 9u) << c.what << ":\n" << r.output;
+        for (int end : {2500, 5000, 7500, 10001}) {
+            const auto s = std::find(got.begin(), got.end(), "Thread start " + std::to_string(end));
+            const auto e = std::find(got.begin(), got.end(), "Thread Exit " + std::to_string(end));
+            EXPECT_TRUE(s < e && e < got.end() - 1) << c.what << ": worker " << end << "\n" << r.output;
+        }
+        EXPECT_EQ(got.back(), "Thread join all") << c.what;
+        // Args and their copies gone; the next call runs in full.
+        EXPECT_EQ(mexhost::liveArrays(), arraysBefore + 9) << c.what;
+        Args small(SplineProblem::random(25, 2, 12), ramp(12, 12));
+        auto next = run(small);
+        EXPECT_TRUE(next.ok) << c.what << ": " << next.errorId << " " << next.errorMessage;
+        EXPECT_TRUE(next.leakFree());
+    }
+    EXPECT_EQ(mexhost::liveArrays(), arraysBefore);
 }
