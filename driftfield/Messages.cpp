@@ -205,8 +205,12 @@ public:
     explicit StopState(const std::function<bool()>& shouldStop)
         : shouldStop_(shouldStop), caller_(std::this_thread::get_id()) {}
 
+    // Whether a stop was asked for, without asking again.
+    bool requested() const { return stop_.load(std::memory_order_relaxed); }
+
+    // Any thread; only the calling thread asks the hook.
     bool stopped() {
-        if (stop_.load(std::memory_order_relaxed)) return true;
+        if (requested()) return true;
         if (shouldStop_ && std::this_thread::get_id() == caller_ && shouldStop_()) {
             stop_.store(true, std::memory_order_relaxed);
             return true;
@@ -229,9 +233,14 @@ constexpr std::chrono::milliseconds kStopPollWait{2};
 template <typename Work>
 void forEachLine(int count, std::vector<Workspace>& spaces, StopState& stop, Work work) {
     std::atomic<int> next{0};
+    // The stop is looked at before a line is taken, so the calling thread
+    // asks at least once however quickly the others take every line.
     auto run = [&](Workspace& space) {
-        for (int line = next.fetch_add(1); line < count && !stop.stopped(); line = next.fetch_add(1))
+        while (!stop.stopped()) {
+            const int line = next.fetch_add(1);
+            if (line >= count) break;
             work(line, space);
+        }
     };
     std::mutex doneLock;
     std::condition_variable doneSignal;
@@ -323,7 +332,7 @@ bool passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDi
             if (!fixed[r]) step(r, s, at(fromRight, s), at(fromRight, r), w);
         }
     });
-    if (stop.stopped()) return false;
+    if (stop.requested()) return false;
 
     forEachLine(N, spaces, stop, [&](int x, Workspace& w) {
         for (int y = 1; y < M && !stop.stopped(); ++y) {
@@ -345,7 +354,7 @@ bool passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDi
             std::swap(below, current);
         }
     });
-    return !stop.stopped();
+    return !stop.requested();
 }
 
 }  // namespace driftfield

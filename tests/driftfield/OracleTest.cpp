@@ -12,8 +12,10 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
+#include <thread>
 #include <vector>
 
 using namespace driftfield;
@@ -366,5 +368,49 @@ TEST(Messages, FixedNodeCutsItsLine) {
         bool leftChanged = false;
         for (int n = 0; n < 3; ++n) leftChanged = leftChanged || !sameBits(a[n].score, b[n].score);
         EXPECT_TRUE(leftChanged);
+    }
+}
+
+// The stop hook is asked on the calling thread only; once it says yes no
+// worker starts another node, and the pass ends unfinished.  With one thread
+// the calling thread asks before its first line and again before its first
+// step; with more, the others may take every line before it asks.
+TEST(Messages, StopAskedOnTheCallingThreadEndsThePassEarly) {
+    std::mt19937 rng(21);
+    const Scene s = randomScene(rng, 12, 12, 8, 0.1);
+    const Setting st{6.0, 0.0, 1.5, 2.0, 1.2, 2};
+    const LabelDisc disc = buildLabelDisc(st.radius);
+    const std::vector<NodeResult> full = product(s, st, 1);
+    for (int threads : {1, 2, 4}) {
+        for (int yesAt : {0, 1, 2}) {
+            std::vector<NodeResult> out(s.P.size(), NodeResult{kNaN, kNaN, kNaN});
+            int asked = 0;
+            bool offThread = false;
+            const std::thread::id caller = std::this_thread::get_id();
+            const bool finished = passMessages(s.lattice(), s.scoreMap(), disc, paramsOf(st), out.data(), threads,
+                                               [&] {
+                                                   offThread = offThread || std::this_thread::get_id() != caller;
+                                                   return ++asked == yesAt;
+                                               });
+            const std::string what = std::to_string(threads) + " threads, yes at " + std::to_string(yesAt);
+            EXPECT_FALSE(offThread) << what;
+            EXPECT_GE(asked, 1) << what;
+            EXPECT_LE(asked, yesAt > 0 ? yesAt : asked) << what << ": asked again after the yes";
+            EXPECT_EQ(finished, yesAt == 0 || asked < yesAt) << what;
+            size_t evaluated = 0;
+            for (size_t n = 0; n < out.size(); ++n) {
+                if (s.fixed[n] || (std::isnan(out[n].score) && std::isnan(out[n].x))) continue;
+                ++evaluated;
+                if (finished) {
+                    EXPECT_TRUE(sameBits(full[n].x, out[n].x) && sameBits(full[n].score, out[n].score)) << n;
+                }
+            }
+            // Nodes are evaluated in the last sweep, which a stop before the
+            // first step never reaches.
+            if (threads == 1 && yesAt > 0) {
+                EXPECT_FALSE(finished) << what;
+                EXPECT_EQ(evaluated, 0u) << what;
+            }
+        }
     }
 }

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 using mexhost::callEntry;
 
@@ -141,4 +144,40 @@ TEST(Host, ClassesShapesAndThirtyTwoBitNames) {
     ASSERT_TRUE(r.ok);
     EXPECT_TRUE(r.leakFree());
     EXPECT_EQ(mxGetM(mxGetCell_700(r.outputs[0].get(), 0)), 2u);
+}
+
+// The interrupt flag as plug-ins poll it: armed before a call in each way,
+// answered poll by poll, and dropped when the call ends.
+TEST(Host, InterruptFlagAnswersPollsAsArmedAndIsDroppedAtTheEnd) {
+    using namespace std::chrono_literals;
+    static std::vector<bool> answers;
+    struct Case {
+        const char* what;
+        void (*arm)();
+        std::vector<bool> expected;  // five polls
+    };
+    const Case cases[] = {
+        {"not raised", [] {}, {false, false, false, false, false}},
+        {"raised", [] { mexhost::raiseInterrupt(); }, {true, true, true, true, true}},
+        {"after 2 polls", [] { mexhost::raiseInterruptAfterPolls(2); }, {false, false, true, true, true}},
+        {"after no delay", [] { mexhost::raiseInterruptAfter(0ms); }, {true, true, true, true, true}},
+        {"after an hour", [] { mexhost::raiseInterruptAfter(1h); }, {false, false, false, false, false}},
+        {"raised, then cleared", [] { mexhost::raiseInterrupt(); mexhost::clearInterrupt(); },
+         {false, false, false, false, false}},
+    };
+    for (const Case& c : cases) {
+        answers.clear();
+        c.arm();
+        auto r = callEntry(
+            [](int, mxArray*[], int, const mxArray*[]) {
+                for (int i = 0; i < 5; ++i) answers.push_back(regmexHostInterruptPending());
+                std::thread([] { regmexHostInterruptPending(); }).join();
+            },
+            "polling", 0, {});
+        EXPECT_TRUE(r.ok) << c.what;
+        EXPECT_EQ(answers, c.expected) << c.what;
+        EXPECT_EQ(r.interruptPolls, 6u) << c.what;
+        EXPECT_EQ(r.offThreadPolls, 1u) << c.what;
+        EXPECT_FALSE(mexhost::interruptRaised()) << c.what;
+    }
 }

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -257,10 +258,11 @@ struct ThreadedRun {
     WorkerLog log;
     ThreadRun run;
 
-    ThreadedRun(int K, const ThreadFunctions* fns = nullptr) : p(SplineProblem::random(K, 7u)) {
+    ThreadedRun(int K, const ThreadFunctions* fns = nullptr, const std::function<bool()>& shouldStop = nullptr)
+        : p(SplineProblem::random(K, 7u)) {
         x.assign(static_cast<size_t>(K), -1);
         y.assign(static_cast<size_t>(K), -1);
-        run = runInversionThreads(p.input(), x.data(), y.data(), &log, fns);
+        run = runInversionThreads(p.input(), x.data(), y.data(), &log, fns, shouldStop);
     }
 };
 
@@ -330,4 +332,31 @@ TEST(Threads, FailedCreationOrJoinIsReportedAfterEveryStartedWorkerFinished) {
     EXPECT_EQ(j.run.failedWorker, 0);
     EXPECT_EQ(j.run.started, 2);
     EXPECT_EQ(j.log.exits, 2);
+}
+
+TEST(Threads, StopAskedWhileWaitingEndsEveryWorkerEarly) {
+    struct Case {
+        int K;
+        int yesAt;  // the question answered yes; 0: never
+    };
+    for (const Case c : {Case{61, 0}, Case{2000, 1}, Case{2000, 3}}) {
+        int asked = 0;
+        ThreadedRun t(c.K, nullptr, [&] { return ++asked == c.yesAt; });
+        EXPECT_TRUE(t.run.ok()) << c.K;
+        EXPECT_EQ(t.run.stopped, c.yesAt > 0) << c.K;
+        // Every worker started and exited before the run returned.
+        EXPECT_EQ(t.log.exits, t.run.workers);
+        EXPECT_EQ(t.log.count, 2 * t.run.workers);
+        if (c.yesAt == 0) {
+            std::vector<double> rx(t.x.size()), ry(t.x.size());
+            referenceInvertRange(t.p.input(), 0, c.K, rx.data(), ry.data());
+            for (size_t k = 0; k < rx.size(); ++k)
+                ASSERT_TRUE(sameBits(t.x[k], rx[k]) && sameBits(t.y[k], ry[k])) << "point " << k;
+            continue;
+        }
+        // No question after the yes; each worker's range ends unfinished,
+        // minutes of work short.
+        EXPECT_EQ(asked, c.yesAt);
+        for (int i = 0; i < t.run.workers; ++i) EXPECT_EQ(t.x[static_cast<size_t>(param[i].end) - 1], -1) << i;
+    }
 }

@@ -31,6 +31,18 @@ int main() {
             }
         }
     }
+    // A stop set by the calling thread while the workers read it.
+    {
+        SplineProblem p = SplineProblem::random(400, 3);
+        std::vector<double> x(401), y(401);
+        WorkerLog log;
+        int asked = 0;
+        ThreadRun run = runInversionThreads(p.input(), x.data(), y.data(), &log, nullptr, [&] { return ++asked == 2; });
+        if (!run.ok() || !run.stopped || log.exits != run.workers) {
+            std::printf("stopped run: failed, not stopped or log incomplete\n");
+            ++failures;
+        }
+    }
     std::printf("%s\n", failures ? "FAILED" : "passed");
     return failures ? 1 : 0;
 }
