@@ -44,6 +44,17 @@
 %                 NaN elements read as 0.1.
 %     SKIPEVAL    exactly 1 returns zero scores and the positions unchanged.
 %     BANDWIDTH   h > 0, Gaussian bandwidth of the mean shift (mean shift only).
+%                 Keep it above about 0.02 (pixels) when WINDOWHALF >= 1: the
+%                 kernel exp(-0.5*d^2/h^2) of an offset d pixels away is 0
+%                 in double precision from d > 38.6*h on, so once the first
+%                 update moves a node's offset off whole pixels by more than
+%                 that, no offset has any density left and the node keeps
+%                 its position with score NaN, without an error.  With
+%                 h = 1e-3 that is nearly every free node: all but those
+%                 whose first update lands within 0.04 pixel of a whole
+%                 pixel in both x and y.  From about 0.02 on some offset is
+%                 always near enough.  WINDOWHALF = 0 keeps the offset on
+%                 (0, 0) and is not affected.
 %     FIXEDMASK   real M-by-N matrix (logical too); an element equal to 1
 %                 marks a fixed node, which keeps its cell and score 0.
 %
@@ -54,6 +65,8 @@
 %                 at the final offset), 0 for fixed nodes.  A node whose
 %                 belief vanishes everywhere (every pairwise term underflows)
 %                 keeps its position and gets NaN: find such nodes with isnan.
+%                 So does a node whose mean shift is left without density
+%                 (a tiny BANDWIDTH, see there).
 %     P           M-by-N cell array like POSITIONS; each free node's cell is
 %                 replaced by its new position, a 2-by-1 double [x; y].
 %
@@ -89,6 +102,10 @@
 %                               node about radius 2700 on 2 cores; not
 %                               checked when SKIPEVAL is 1
 %     driftfield:outOfMemory    the working memory could not be allocated
+%     driftfield:interrupted    Ctrl-C (or the host's interrupt) during the
+%                               sweeps: every worker stops before its next
+%                               node, all are joined, everything is released
+%                               and nothing is returned
 %
 %   Example
 %     % A 3-by-3 lattice, 10 pixels apart; the map peaks one pixel right of

@@ -73,6 +73,10 @@
 %     gridcorners:adaptive        ADAPTIVE not a real scalar
 %     gridcorners:bufferSize      the point buffer would exceed 1 GiB
 %     gridcorners:opencv          the image library reported a failure
+%     gridcorners:interrupted     Ctrl-C (or the host's interrupt) between two
+%                                 blocks: the call stops within a block's
+%                                 work, releases everything and returns
+%                                 nothing
 %
 %   Example
 %     img = uint8(255 * (mod(floor((0:199)' / 25) + floor((0:299) / 25), 2)));

@@ -44,6 +44,8 @@
 %                          than one pixel
 %     tmatch:templateSize  template larger than the searched area
 %     tmatch:opencv        the image library reported a failure
+%   tmatch has no interrupted error: it is one library call, and Ctrl-C
+%   takes effect once that call has returned.
 %
 %   Example
 %     img = double(imread('camera.png'));

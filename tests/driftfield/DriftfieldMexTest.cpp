@@ -475,3 +475,36 @@ TEST_F(Driftfield, InterruptStopsEveryWorkerAndReleasesEverything) {
     Field small(3, 4, 9);
     expectLiteral(small, call(small.args()));
 }
+
+// What the help promises for a tiny mean-shift bandwidth: with a candidate
+// grid the first update leaves whole pixels and no offset keeps any density,
+// so every free node keeps its position with score NaN; with a = 0 (c stays
+// on a whole pixel) or a bandwidth of 0.02 the nodes are scored.
+TEST_F(Driftfield, TinyBandwidthLeavesNoDensityForTheMeanShift) {
+    struct Case {
+        int windowHalf;
+        double bandwidth;
+        bool vanishes;
+    };
+    for (const Case c : {Case{1, 1e-3, true}, Case{2, 1e-3, true}, Case{0, 1e-3, false}, Case{1, 0.02, false}}) {
+        Field f(4, 5, 31, 0.1);
+        f.mode = 2;
+        f.radius = 5;
+        f.windowHalf = c.windowHalf;
+        f.bandwidth = c.bandwidth;
+        const mexhost::CallResult r = call(f.args());
+        ASSERT_TRUE(r.ok) << r.errorMessage;
+        const std::vector<double> scores = mexhost::values(r.outputs[0].get());
+        for (int y = 0; y < f.M; ++y)
+            for (int x = 0; x < f.N; ++x) {
+                const int n = y * f.N + x;
+                if (f.fixed[n]) continue;
+                const size_t idx = y + static_cast<size_t>(x) * f.M;
+                const double* v = mxGetPr(mxGetCell(r.outputs[1].get(), idx));
+                EXPECT_EQ(std::isnan(scores[idx]), c.vanishes) << "a " << c.windowHalf << " h " << c.bandwidth;
+                if (c.vanishes) {
+                    EXPECT_TRUE(v[0] == f.P[n].x && v[1] == f.P[n].y);
+                }
+            }
+    }
+}
