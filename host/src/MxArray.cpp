@@ -84,10 +84,11 @@ mxArray* track(mxArray* a) {
 
 // Arrays nested in a duplicate are parts of one allocation, not allocations
 // of their own.
-mxArray* makeArray(mxClassID cls, std::vector<mwSize> dims, bool isComplex, bool registerIt = true) {
+mxArray* makeArray(mxClassID cls, const mwSize* sizes, size_t ndim, bool isComplex, bool registerIt = true) {
     if (registerIt) noteAllocation();
     mxArray_tag* a = nullptr;
     try {
+        std::vector<mwSize> dims(sizes, sizes + ndim);
         if (dims.size() < 2) dims.resize(2, dims.empty() ? 0 : 1);
         while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
         a = new mxArray_tag;
@@ -118,6 +119,11 @@ mxArray* makeArray(mxClassID cls, std::vector<mwSize> dims, bool isComplex, bool
     }
 }
 
+mxArray* makeMatrix(mxClassID cls, mwSize m, mwSize n, bool isComplex) {
+    const mwSize dims[2] = {m, n};
+    return makeArray(cls, dims, 2, isComplex);
+}
+
 void destroyTree(mxArray* a) {
     if (!a) return;
     for (mxArray* c : a->cells) destroyTree(c);
@@ -133,7 +139,7 @@ void destroyTree(mxArray* a) {
 }
 
 mxArray* duplicate(const mxArray* a, bool topLevel) {
-    mxArray* d = makeArray(a->cls, a->dims, a->isComplex, topLevel);
+    mxArray* d = makeArray(a->cls, a->dims.data(), a->dims.size(), a->isComplex, topLevel);
     d->isSparse = a->isSparse;
     size_t n = countOf(a->dims);
     if (a->cls == mxCELL_CLASS) {
@@ -342,43 +348,43 @@ bool mxIsInt64(const mxArray* a) { return a->cls == mxINT64_CLASS; }
 bool mxIsUint64(const mxArray* a) { return a->cls == mxUINT64_CLASS; }
 
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity flag) {
-    return mexhost::makeArray(mxDOUBLE_CLASS, {m, n}, flag == mxCOMPLEX);
+    return mexhost::makeMatrix(mxDOUBLE_CLASS, m, n, flag == mxCOMPLEX);
 }
 mxArray* mxCreateDoubleScalar(double value) {
-    mxArray* a = mexhost::makeArray(mxDOUBLE_CLASS, {1, 1}, false);
+    mxArray* a = mexhost::makeMatrix(mxDOUBLE_CLASS, 1, 1, false);
     *static_cast<double*>(a->real) = value;
     return a;
 }
 mxArray* mxCreateNumericMatrix(mwSize m, mwSize n, mxClassID classid, mxComplexity flag) {
-    return mexhost::makeArray(classid, {m, n}, flag == mxCOMPLEX);
+    return mexhost::makeMatrix(classid, m, n, flag == mxCOMPLEX);
 }
 mxArray* mxCreateNumericArray(mwSize ndim, const mwSize* dims, mxClassID classid,
                               mxComplexity flag) {
-    return mexhost::makeArray(classid, std::vector<mwSize>(dims, dims + ndim), flag == mxCOMPLEX);
+    return mexhost::makeArray(classid, dims, ndim, flag == mxCOMPLEX);
 }
 mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n) {
-    return mexhost::makeArray(mxLOGICAL_CLASS, {m, n}, false);
+    return mexhost::makeMatrix(mxLOGICAL_CLASS, m, n, false);
 }
 mxArray* mxCreateLogicalScalar(bool value) {
-    mxArray* a = mexhost::makeArray(mxLOGICAL_CLASS, {1, 1}, false);
+    mxArray* a = mexhost::makeMatrix(mxLOGICAL_CLASS, 1, 1, false);
     *static_cast<mxLogical*>(a->real) = value ? 1 : 0;
     return a;
 }
 mxArray* mxCreateString(const char* str) {
     size_t n = str ? std::strlen(str) : 0;
-    mxArray* a = mexhost::makeArray(mxCHAR_CLASS, {n ? 1u : 0u, n}, false);
+    mxArray* a = mexhost::makeMatrix(mxCHAR_CLASS, n ? 1 : 0, n, false);
     for (size_t i = 0; i < n; ++i)
         static_cast<mxChar*>(a->real)[i] = static_cast<unsigned char>(str[i]);
     return a;
 }
 mxArray* mxCreateCharArray(mwSize ndim, const mwSize* dims) {
-    return mexhost::makeArray(mxCHAR_CLASS, std::vector<mwSize>(dims, dims + ndim), false);
+    return mexhost::makeArray(mxCHAR_CLASS, dims, ndim, false);
 }
 mxArray* mxCreateCellMatrix(mwSize m, mwSize n) {
-    return mexhost::makeArray(mxCELL_CLASS, {m, n}, false);
+    return mexhost::makeMatrix(mxCELL_CLASS, m, n, false);
 }
 mxArray* mxCreateCellArray(mwSize ndim, const mwSize* dims) {
-    return mexhost::makeArray(mxCELL_CLASS, std::vector<mwSize>(dims, dims + ndim), false);
+    return mexhost::makeArray(mxCELL_CLASS, dims, ndim, false);
 }
 mxArray* mxDuplicateArray(const mxArray* a) { return a ? mexhost::duplicate(a, true) : nullptr; }
 void mxDestroyArray(mxArray* a) { mexhost::destroyTree(a); }
