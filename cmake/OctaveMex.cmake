@@ -1,6 +1,7 @@
-# regmex_add_octave_mex(<name> SOURCES ... [INCLUDES ...] [OPENCV] [HELP file.m] [LIBS ...])
-# Builds build/mex/<name>.mex from the same sources with Octave's mkoctfile,
-# against Octave's own mex.h, and copies the help file beside it.
+# regmex_add_octave_mex(<name> SOURCES ... [INCLUDES ...] [LIBS names...] [HELP file.m])
+# Builds build/mex/<name>.mex from the given sources with Octave's mkoctfile,
+# against Octave's own mex.h, linking the libraries named as after -l (the
+# plug-in's Sources.txt), and copies the help file beside it.
 find_program(MKOCTFILE mkoctfile)
 if(NOT MKOCTFILE)
   message(FATAL_ERROR "mkoctfile not found: install octave-dev (make deps)")
@@ -8,18 +9,23 @@ endif()
 file(MAKE_DIRECTORY ${REGMEX_MEX_DIR})
 
 function(regmex_add_octave_mex name)
-  cmake_parse_arguments(ARG "OPENCV" "HELP" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "HELP" "SOURCES;INCLUDES;LIBS" ${ARGN})
   set(flags)
   foreach(dir ${ARG_INCLUDES})
     list(APPEND flags -I${dir})
   endforeach()
-  set(libs ${ARG_LIBS})
-  if(ARG_OPENCV)
-    list(APPEND flags -I${OPENCV_INCLUDE_DIR})
-    # mkoctfile takes libraries only as -L/-l flags.
-    get_filename_component(cvlibdir ${OPENCV_core_LIBRARY} DIRECTORY)
-    list(APPEND libs -L${cvlibdir} -lopencv_imgcodecs -lopencv_imgproc -lopencv_core)
-  endif()
+  # mkoctfile takes libraries only as -L/-l flags.
+  set(libs)
+  set(opencv FALSE)
+  foreach(lib ${ARG_LIBS})
+    if(lib MATCHES "^opencv_" AND NOT opencv)
+      set(opencv TRUE)
+      list(APPEND flags -I${OPENCV_INCLUDE_DIR})
+      get_filename_component(cvlibdir ${OPENCV_core_LIBRARY} DIRECTORY)
+      list(APPEND libs -L${cvlibdir})
+    endif()
+    list(APPEND libs -l${lib})
+  endforeach()
   set(out ${REGMEX_MEX_DIR}/${name}.mex)
   set(objdir ${CMAKE_CURRENT_BINARY_DIR}/octave_${name})
   # mkoctfile writes objects next to the sources unless each is compiled on
@@ -39,7 +45,7 @@ function(regmex_add_octave_mex name)
     list(APPEND objects ${obj})
   endforeach()
   add_custom_command(OUTPUT ${out}
-    COMMAND ${MKOCTFILE} --mex -o ${out} ${objects} ${libs} -lpthread
+    COMMAND ${MKOCTFILE} --mex -o ${out} ${objects} ${libs}
     DEPENDS ${objects}
     COMMENT "mkoctfile --mex -o ${name}.mex"
     VERBATIM)
