@@ -1,7 +1,8 @@
-# regmex_add_octave_mex(<name> SOURCES ... [INCLUDES ...] [LIBS names...] [HELP file.m])
-# Builds build/mex/<name>.mex from the given sources with Octave's mkoctfile,
-# against Octave's own mex.h, linking the libraries named as after -l (the
-# plug-in's Sources.txt), and copies the help file beside it.
+# regmex_add_octave_mex(<name> SOURCES ... [INCLUDES ...] [LIBS names...] [HELP file.m]
+#                       [OUTDIR dir])
+# Builds <dir>/<name>.mex (by default build/mex) from the given sources with
+# Octave's mkoctfile, against Octave's own mex.h, linking the libraries named
+# as after -l (the plug-in's Sources.txt), and copies the help file beside it.
 find_program(MKOCTFILE mkoctfile)
 if(NOT MKOCTFILE)
   message(FATAL_ERROR "mkoctfile not found: install octave-dev (make deps)")
@@ -9,7 +10,10 @@ endif()
 file(MAKE_DIRECTORY ${REGMEX_MEX_DIR})
 
 function(regmex_add_octave_mex name)
-  cmake_parse_arguments(ARG "" "HELP" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "HELP;OUTDIR" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  if(NOT ARG_OUTDIR)
+    set(ARG_OUTDIR ${REGMEX_MEX_DIR})
+  endif()
   set(flags)
   foreach(dir ${ARG_INCLUDES})
     list(APPEND flags -I${dir})
@@ -26,7 +30,7 @@ function(regmex_add_octave_mex name)
     endif()
     list(APPEND libs -l${lib})
   endforeach()
-  set(out ${REGMEX_MEX_DIR}/${name}.mex)
+  set(out ${ARG_OUTDIR}/${name}.mex)
   set(objdir ${CMAKE_CURRENT_BINARY_DIR}/octave_${name})
   # mkoctfile writes objects next to the sources unless each is compiled on
   # its own, so the sources are compiled into objdir first, then linked.
@@ -45,6 +49,7 @@ function(regmex_add_octave_mex name)
     list(APPEND objects ${obj})
   endforeach()
   add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ARG_OUTDIR}
     COMMAND ${MKOCTFILE} --mex -o ${out} ${objects} ${libs}
     DEPENDS ${objects}
     COMMENT "mkoctfile --mex -o ${name}.mex"
@@ -52,10 +57,10 @@ function(regmex_add_octave_mex name)
   set(deps ${out})
   if(ARG_HELP)
     get_filename_component(helpabs ${ARG_HELP} ABSOLUTE)
-    add_custom_command(OUTPUT ${REGMEX_MEX_DIR}/${name}.m
-      COMMAND ${CMAKE_COMMAND} -E copy ${helpabs} ${REGMEX_MEX_DIR}/${name}.m
+    add_custom_command(OUTPUT ${ARG_OUTDIR}/${name}.m
+      COMMAND ${CMAKE_COMMAND} -E copy ${helpabs} ${ARG_OUTDIR}/${name}.m
       DEPENDS ${helpabs} VERBATIM)
-    list(APPEND deps ${REGMEX_MEX_DIR}/${name}.m)
+    list(APPEND deps ${ARG_OUTDIR}/${name}.m)
   endif()
   add_custom_target(${name}_octave ALL DEPENDS ${deps})
 endfunction()
