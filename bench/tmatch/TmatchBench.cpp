@@ -9,6 +9,7 @@
 #include <opencv2/core/core_c.h>
 #include <opencv2/imgproc/imgproc_c.h>
 
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
@@ -66,6 +67,7 @@ void BareLibrary(benchmark::State& state) {
 void ThroughHost(benchmark::State& state) {
     const int t = static_cast<int>(state.range(0));
     const int n = imageSize();
+    setenv("REGMEX_PLUGIN_DIR", REGMEX_PLUGIN_DIR_BENCH, 0);
     mexhost::Plugin plugin(mexhost::pluginPath("tmatch"));
     auto image = mexhost::matrix(n, n, texture(n, n, 1));
     auto templ = mexhost::matrix(t, t, texture(t, t, 2));

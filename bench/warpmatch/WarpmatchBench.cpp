@@ -10,6 +10,7 @@
 #include "ReferenceInversion.h"
 #include "SplineProblem.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -63,6 +64,7 @@ void ProductInversion(benchmark::State& state) {
 void WholeCall(benchmark::State& state) {
     const int K = static_cast<int>(state.range(0));
     const size_t M = static_cast<size_t>(state.range(1)), N = M;
+    setenv("REGMEX_PLUGIN_DIR", REGMEX_PLUGIN_DIR_BENCH, 0);
     mexhost::Plugin plugin(mexhost::pluginPath("warpmatch"));
     SplineProblem p = SplineProblem::random(K, 5, static_cast<double>(M));
     auto column = [](const std::vector<double>& v) { return mexhost::matrix(v.size(), 1, v); };
