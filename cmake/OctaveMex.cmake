@@ -38,7 +38,10 @@ function(regmex_add_octave_mex name)
   foreach(src ${ARG_SOURCES})
     get_filename_component(srcabs ${src} ABSOLUTE)
     get_filename_component(base ${src} NAME_WE)
-    set(obj ${objdir}/${base}.o)
+    # The folder in the name: a plug-in file and a bridge file may share one.
+    get_filename_component(folder ${srcabs} DIRECTORY)
+    get_filename_component(folder ${folder} NAME)
+    set(obj ${objdir}/${folder}_${base}.o)
     add_custom_command(OUTPUT ${obj}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${objdir}
       COMMAND ${MKOCTFILE} --mex -c ${flags} -o ${obj} ${srcabs}
