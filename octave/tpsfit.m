@@ -143,12 +143,15 @@ function [coefX, coefY, rc] = tpsfit (ctrlX, ctrlY, targetX, targetY, smoothing)
   % With the guard scaled by 1/s^2, U(s^2 d) = s^2 (U'(d) + d log s^2)
   % holds exactly, so the plain-unit weights are w'/s^2 and the d log s^2
   % part, constant under the side conditions, moves into a0.
+  % The affine columns are scaled like the diagonal so that a large
+  % smoothing does not unbalance the system.
   guard = 2.2204e-16 / s ^ 2;
-  P = [ones(K, 1), u, w];
+  balance = 1 + smoothing;
+  P = balance * [ones(K, 1), u, w];
   A = [D .* log(D + guard) + smoothing * eye(K), P; P', zeros(3)];
   sol = A \ [v; zeros(3, 2)];
   weights = sol(1:K, :);
-  affine = sol(K + 1:K + 3, :);
+  affine = balance * sol(K + 1:K + 3, :);
   constant = affine(1, :) - (affine(2, :) * mx + affine(3, :) * my) / s ...
              - log (s ^ 2) * ((u .^ 2 + w .^ 2)' * weights);
   coef = [weights / s ^ 2; constant; affine(2:3, :) / s];
