@@ -14,6 +14,9 @@ function test_build_mex ()
     assert (exist (fullfile (outdir, [name{1} ".mex"]), "file") == 3, [name{1} ".mex was not built"]);
     assert (exist (fullfile (outdir, [name{1} ".m"]), "file") == 2, [name{1} ".m was not copied"]);
   end
+  for name = {"tpsfit", "tmatchpeak"}
+    assert (exist (fullfile (outdir, [name{1} ".m"]), "file") == 2, [name{1} ".m was not copied"]);
+  end
   rmpath (fullfile (root, "octave"));   % its help files would shadow the MEX files
   reference = which ("tmatch");
   img = double (imread (fullfile (root, "data", "camera.png")));
