@@ -85,3 +85,6 @@
 %     size(P, 1)                               % 2
 %     plot(P(1, :), P(2, :), '+'); axis ij image
 %     Pa = gridcorners('board.png', 5, 0.04, 4, 1);   % adaptive levels
+%
+%   See also tmatch, tmatchpeak (template placement below a pixel), tpsfit
+%   (spline coefficients for warpmatch from matched points), warpmatch.
