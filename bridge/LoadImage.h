@@ -14,4 +14,16 @@
 
 IplImage* cvLoadImage(const char* filename, int iscolor = CV_LOAD_IMAGE_COLOR);
 
+// Why loadImage returned null.
+struct LoadFailure {
+    enum Kind { none, unreadable, outOfMemory };
+    Kind kind = none;
+    char message[256] = "";  // the library's text for outOfMemory
+};
+
+// cvLoadImage that tells a decoder or copy running out of memory (the
+// library's "insufficient memory" error or std::bad_alloc) apart from a file
+// that cannot be read or decoded.
+IplImage* loadImage(const char* filename, int iscolor, LoadFailure* failure);
+
 #endif

@@ -1,34 +1,42 @@
-// gridcorners: Harris corners per 50x50 block of a grey-level image file.
+// gridcorners: Harris corners per 50x50 block of a grey-level image, read
+// from a file or given as a matrix.
 //
 //   P = gridcorners(filename, minDistance, quality, limitPerBlock, adaptive)
+//   P = gridcorners(image, minDistance, quality, limitPerBlock, adaptive)
 //
 // P is 2 x K: 1-based [x; y] of every corner, blocks in raster order, each
 // block's corners strongest first.
+#include "BlockDetection.h"
 #include "BlockGrid.h"
+#include "CMatlabToOpenCV.h"
 #include "LoadImage.h"
 #include "MexArgs.h"
 #include "MexVersion.h"
 #include "mex.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/core/core_c.h>
-#include <opencv2/imgproc/imgproc_c.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <sys/stat.h>
 
 using namespace gridcorners;
 
 namespace {
 
-const char* const kUsage = "P = gridcorners(filename, minDistance, quality, limitPerBlock, adaptive)";
+const char* const kUsage = "P = gridcorners(filename or image, minDistance, quality, limitPerBlock, adaptive)";
 const int kNameBuffer = 1024;
 // The detector turns the distance into an int grid cell and fails on huge
 // values.  No two pixels of a block are 70 apart, so every distance from
 // here up keeps one corner per block, as this one does.
 const double kDistanceCap = 1.0e6;
+// An 8-bit image of the library holds at most this many bytes, its rows
+// padded to a multiple of 4.
+const double kMaxImageBytes = 2147483647.0;
 
 struct Options {
     double distance;
@@ -37,12 +45,18 @@ struct Options {
     bool adaptive;
 };
 
+// Argument 1: a file name, or a grey image held in a matrix.
+struct Source {
+    const mxArray* matrix = nullptr;  // set for the matrix form
+    char name[kNameBuffer] = "";      // set for the file form
+};
+
 // Copies the file name into name (kNameBuffer bytes), never cutting it.
 void readName(const mxArray* a, char* name) {
     const char* id = "gridcorners:filename";
     char what[192];
     mexargs::describe(a, what, sizeof what);
-    if (!mxIsChar(a) || mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 1 || mxGetN(a) < 1)
+    if (mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 1 || mxGetN(a) < 1)
         mexargs::fail(id, "argument 1 (filename) must be a non-empty character row vector, got %s", what);
     const size_t length = mxGetN(a);
     if (length > static_cast<size_t>(kNameBuffer - 1))
@@ -55,6 +69,40 @@ void readName(const mxArray* a, char* name) {
                       "argument 1 (filename) does not fit in %d bytes once encoded", kNameBuffer - 1);
     if (std::strlen(name) < length)
         mexargs::fail(id, "argument 1 (filename) contains a NUL character");
+}
+
+// A grey image matrix: real numeric or logical, 2-D, not empty, and small
+// enough for an image of the library.
+void checkMatrix(const mxArray* a) {
+    const char* id = "gridcorners:image";
+    char what[192];
+    mexargs::describe(a, what, sizeof what);
+    if (!mexargs::isRealNumeric(a))
+        mexargs::fail(id, "argument 1 (image) must be a real numeric or logical matrix, got %s", what);
+    if (mxGetNumberOfDimensions(a) > 2)
+        mexargs::fail(id, "argument 1 (image) must be a 2-D grey-level matrix, got %s; "
+                          "convert a colour image to grey first", what);
+    if (mxIsEmpty(a)) mexargs::fail(id, "argument 1 (image) must not be empty, got %s", what);
+    const double rows = static_cast<double>(mxGetM(a));
+    const double paddedCols = std::ceil(static_cast<double>(mxGetN(a)) / 4.0) * 4.0;
+    if (rows * paddedCols > kMaxImageBytes)
+        mexargs::fail(id, "argument 1 (image) is %s; an 8-bit image holds at most %.0f bytes (rows times columns "
+                          "rounded up to a multiple of 4)", what, kMaxImageBytes);
+}
+
+void readSource(const mxArray* a, Source& source) {
+    if (mxIsChar(a)) {
+        readName(a, source.name);
+    } else if (mxIsNumeric(a) || mxIsLogical(a)) {
+        checkMatrix(a);
+        source.matrix = a;
+    } else {
+        char what[192];
+        mexargs::describe(a, what, sizeof what);
+        mexargs::fail("gridcorners:filename",
+                      "argument 1 must be a file name (a non-empty character row vector) or a grey image "
+                      "(a 2-D real numeric or logical matrix), got %s", what);
+    }
 }
 
 Options readOptions(const mxArray* const prhs[]) {
@@ -95,44 +143,44 @@ void checkFile(const char* name) {
                       S_ISDIR(info.st_mode) ? "a directory" : "not a regular file");
 }
 
-// Every block in raster order; returns the number of points stored.  Only
-// library calls happen here, so the caller may catch what they throw.
-int detectBlocks(IplImage* image, IplImage* eig, IplImage* temp, CvPoint2D32f* points, const BlockGrid& grid,
-                 const Options& o) {
-    int total = 0;
-    for (int i = 0; i < grid.blocksY; ++i) {
-        for (int j = 0; j < grid.blocksX; ++j) {
-            const CvRect rect = blockRect(i, j, image->width, image->height);
-            cvSetImageROI(image, rect);
-            cvSetImageROI(eig, rect);
-            cvSetImageROI(temp, rect);
-            CvPoint2D32f* block = points + total;
-            const int count = detectWithRetries(
-                [&](double level) {
-                    int found = o.limit;  // in: the limit, out: the number found
-                    cvGoodFeaturesToTrack(image, eig, temp, block, &found, level, o.distance, 0, 3, 1, level);
-                    return found;
-                },
-                o.quality, o.limit, o.adaptive);
-            offsetPoints(block, count, rect.x, rect.y);
-            total += count;
-        }
+// The point buffer's size for a W x H image, refused above the bound; image
+// (null in the matrix form, where nothing is made yet) is released first.
+double bufferBytes(int W, int H, const Options& o, IplImage*& image) {
+    const BlockGrid grid = blockGrid(W, H);
+    const double bytes = pointBufferBytes(grid, o.limit);
+    if (bytes > kMaxPointBufferBytes) {
+        if (image) cvReleaseImage(&image);
+        mexargs::fail("gridcorners:bufferSize",
+                      "a %dx%d image (%d blocks) with limitPerBlock %d needs a %.0f-byte point buffer, more than "
+                      "the %.0f bytes allowed; lower limitPerBlock (a block holds at most %d corners)",
+                      W, H, grid.blocksX * grid.blocksY, o.limit, bytes, kMaxPointBufferBytes, kMaxCornersPerBlock);
     }
-    return total;
+    return bytes;
 }
 
 // The exception's text without the trailing line break OpenCV puts there.
-void copyMessage(const std::exception& e, char* buf, size_t size) {
-    std::snprintf(buf, size, "%s", e.what());
+void copyMessage(const char* text, char* buf, size_t size) {
+    std::snprintf(buf, size, "%s", text);
     size_t n = std::strlen(buf);
     while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == ' ')) buf[--n] = '\0';
     if (n == 0) std::snprintf(buf, size, "unknown error");
 }
 
-void releaseImages(IplImage*& image, IplImage*& eig, IplImage*& temp) {
-    if (image) cvReleaseImage(&image);
-    if (eig) cvReleaseImage(&eig);
-    if (temp) cvReleaseImage(&temp);
+// The 8-bit image of a matrix, as tmatch converts its inputs; null with
+// the reason in failure when it cannot be made.
+IplImage* convertMatrix(const mxArray* a, char* failure, size_t size, bool* noMemory) {
+    try {
+        return CMatlabToOpenCV::convert_copy(a);
+    } catch (const cv::Exception& e) {
+        *noMemory = e.code == cv::Error::StsNoMem;
+        copyMessage(e.what(), failure, size);
+    } catch (const std::bad_alloc&) {
+        *noMemory = true;
+        copyMessage("std::bad_alloc", failure, size);
+    } catch (const std::exception& e) {
+        copyMessage(e.what(), failure, size);
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -142,57 +190,60 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (nrhs > 5)
         mexargs::fail("gridcorners:nargin", "gridcorners takes 5 input arguments, got %d. Usage: %s", nrhs,
                       kUsage);
-    char name[kNameBuffer];
-    readName(prhs[0], name);
+    Source source;
+    readSource(prhs[0], source);
     const Options o = readOptions(prhs);
-    checkFile(name);
 
-    IplImage* image = cvLoadImage(name, CV_LOAD_IMAGE_GRAYSCALE);
-    if (!image)
-        mexargs::fail("gridcorners:imageRead", "argument 1 (filename): '%s' cannot be read or decoded as an image",
-                      name);
+    IplImage* image = nullptr;
+    void* buffer = nullptr;
+    char failure[512] = "";
+    if (source.matrix) {
+        // The size is known before anything is made, so the host buffer
+        // comes first and a failing conversion leaves only host memory.
+        const int H = static_cast<int>(mxGetM(source.matrix));
+        const int W = static_cast<int>(mxGetN(source.matrix));
+        buffer = mxMalloc(static_cast<size_t>(bufferBytes(W, H, o, image)));
+        bool noMemory = false;
+        image = convertMatrix(source.matrix, failure, sizeof failure, &noMemory);
+        if (!image) {
+            mxFree(buffer);
+            if (noMemory)
+                mexargs::fail("gridcorners:outOfMemory", "there is not enough memory for the %dx%d image: %s", W, H,
+                              failure);
+            mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
+        }
+    } else {
+        checkFile(source.name);
+        LoadFailure why;
+        image = loadImage(source.name, CV_LOAD_IMAGE_GRAYSCALE, &why);
+        if (!image && why.kind == LoadFailure::outOfMemory)
+            mexargs::fail("gridcorners:outOfMemory",
+                          "argument 1 (filename): there is not enough memory to decode '%s': %s", source.name,
+                          why.message);
+        if (!image)
+            mexargs::fail("gridcorners:imageRead",
+                          "argument 1 (filename): '%s' cannot be read or decoded as an image", source.name);
+        buffer = mxMalloc(static_cast<size_t>(bufferBytes(image->width, image->height, o, image)));
+    }
+
     const int W = image->width;
     const int H = image->height;
     const BlockGrid grid = blockGrid(W, H);
-    const double bytes = pointBufferBytes(grid, o.limit);
-    if (bytes > kMaxPointBufferBytes) {
-        cvReleaseImage(&image);
-        mexargs::fail("gridcorners:bufferSize",
-                      "a %dx%d image (%d blocks) with limitPerBlock %d needs a %.0f-byte point buffer, more than "
-                      "the %.0f bytes allowed; lower limitPerBlock (a block holds at most %d corners)",
-                      W, H, grid.blocksX * grid.blocksY, o.limit, bytes, kMaxPointBufferBytes, kMaxCornersPerBlock);
+    const Slots slots = slotsIn(buffer, grid, o.limit);
+    const DetectOptions options{o.distance, o.quality, o.limit, o.adaptive};
+    const BlockRun run = detectBlocks(image, options, machineWorkers(grid), slots);
+    cvReleaseImage(&image);
+    if (run.status != RunStatus::done) {
+        mxFree(buffer);
+        if (run.status == RunStatus::outOfMemory)
+            mexargs::fail("gridcorners:outOfMemory",
+                          "there is not enough memory for the working images of the %dx%d image: %s", W, H,
+                          run.message);
+        mexargs::fail("gridcorners:opencv", "the image library failed: %s", run.message);
     }
 
-    IplImage* eig = nullptr;
-    IplImage* temp = nullptr;
-    char failure[512] = "";
-    try {
-        eig = cvCreateImage(cvSize(W, H), IPL_DEPTH_32F, 1);
-        temp = cvCreateImage(cvSize(W, H), IPL_DEPTH_32F, 1);
-    } catch (const std::exception& e) {
-        copyMessage(e, failure, sizeof failure);
-    }
-    if (failure[0]) {
-        releaseImages(image, eig, temp);
-        mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
-    }
-
-    CvPoint2D32f* points = static_cast<CvPoint2D32f*>(mxMalloc(static_cast<size_t>(bytes)));
-    int K = 0;
-    try {
-        K = detectBlocks(image, eig, temp, points, grid, o);
-    } catch (const std::exception& e) {
-        copyMessage(e, failure, sizeof failure);
-    }
-    if (failure[0]) {
-        mxFree(points);
-        releaseImages(image, eig, temp);
-        mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
-    }
-
-    plhs[0] = mxCreateDoubleMatrix(2, static_cast<mwSize>(K), mxREAL);
-    writeOneBased(points, K, mxGetPr(plhs[0]));
-
-    mxFree(points);
-    releaseImages(image, eig, temp);
+    // Only host memory is alive here, so a failing allocation leaks nothing.
+    plhs[0] = mxCreateDoubleMatrix(2, static_cast<mwSize>(run.total), mxREAL);
+    writeSlots(slots, mxGetPr(plhs[0]));
+    mxFree(buffer);
 }

@@ -295,12 +295,15 @@ TEST_F(Fixture, BadCountsAndFileNamesAreRefused) {
     expectRefused(plugin.call(2, {name.get(), one.get(), q.get(), l.get(), a.get()}), "gridcorners:nargout");
     EXPECT_TRUE(plugin.call(0, {name.get(), one.get(), q.get(), l.get(), a.get()}).ok);
 
-    auto number = mexhost::scalar(3);
     auto column = mexhost::cells(1, 1);
     auto empty = mexhost::text("");
-    for (const mxArray* bad : {static_cast<const mxArray*>(number.get()), static_cast<const mxArray*>(column.get()),
-                               static_cast<const mxArray*>(empty.get())})
+    for (const mxArray* bad : {static_cast<const mxArray*>(column.get()), static_cast<const mxArray*>(empty.get())})
         expectRefused(plugin.call(1, {bad, one.get(), q.get(), l.get(), a.get()}), "gridcorners:filename");
+    // A number is a one-pixel image, which holds no corner.
+    auto number = mexhost::scalar(3);
+    auto pixel = plugin.call(1, {number.get(), one.get(), q.get(), l.get(), a.get()});
+    ASSERT_TRUE(pixel.ok) << pixel.errorMessage;
+    EXPECT_EQ(mxGetN(pixel.outputs[0].get()), 0u);
     // Two rows of characters are not one name.
     mwSize dims[2] = {2, 3};
     mxArray* twoRows = mxCreateCharArray(2, dims);
