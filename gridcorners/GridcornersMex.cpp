@@ -166,10 +166,38 @@ void copyMessage(const char* text, char* buf, size_t size) {
     if (n == 0) std::snprintf(buf, size, "unknown error");
 }
 
+// Pixels of a uint8 or logical matrix, whose values the 8-bit conversion
+// keeps as they are (true as 1): the column-major matrix copied into the
+// row-major image in bands of columns, so both sides stream through memory.
+void copyPixels(const unsigned char* p, bool logical, IplImage* image) {
+    const size_t M = static_cast<size_t>(image->height);
+    const int N = image->width;
+    const int kBand = 64;
+    for (int c0 = 0; c0 < N; c0 += kBand) {
+        const int c1 = c0 + kBand < N ? c0 + kBand : N;
+        for (size_t r = 0; r < M; ++r) {
+            unsigned char* row =
+                reinterpret_cast<unsigned char*>(image->imageData) + r * static_cast<size_t>(image->widthStep);
+            for (int c = c0; c < c1; ++c) {
+                const unsigned char v = p[r + static_cast<size_t>(c) * M];
+                row[c] = logical ? static_cast<unsigned char>(v != 0) : v;
+            }
+        }
+    }
+}
+
 // The 8-bit image of a matrix, as tmatch converts its inputs; null with
 // the reason in failure when it cannot be made.
 IplImage* convertMatrix(const mxArray* a, char* failure, size_t size, bool* noMemory) {
     try {
+        // The common case of an image from imread, without reading every
+        // element through the general conversion.
+        if (mxGetClassID(a) == mxUINT8_CLASS || mxGetClassID(a) == mxLOGICAL_CLASS) {
+            IplImage* image = cvCreateImage(cvSize(static_cast<int>(mxGetN(a)), static_cast<int>(mxGetM(a))),
+                                            IPL_DEPTH_8U, 1);
+            copyPixels(static_cast<const unsigned char*>(mxGetData(a)), mxIsLogical(a), image);
+            return image;
+        }
         return CMatlabToOpenCV::convert_copy(a);
     } catch (const cv::Exception& e) {
         *noMemory = e.code == cv::Error::StsNoMem;
