@@ -93,7 +93,7 @@ function test_gridcorners ()
   % The help lists every identifier raised above.
   text = evalc ("help gridcorners");
   ids = {"nargin", "nargout", "filename", "filenameLength", "fileNotFound", "imageRead", ...
-         "minDistance", "quality", "limit", "adaptive", "bufferSize", "opencv"};
+         "minDistance", "quality", "limit", "adaptive", "bufferSize", "opencv", "image", "outOfMemory"};
   for k = 1:numel (ids)
     assert (! isempty (strfind (text, ["gridcorners:" ids{k}])), ids{k});
   end
