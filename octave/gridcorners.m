@@ -65,7 +65,9 @@
 %     The point buffer takes 80 bytes per block and corner (LIMIT capped at
 %     2500 for this count).  A call that would need more than 1 GiB (2^30
 %     bytes) is refused with gridcorners:bufferSize; for a 2048x2048 image
-%     (1764 blocks) that means LIMIT up to 2500 is always accepted.
+%     (1764 blocks) that means LIMIT up to 2500 is always accepted.  Beside
+%     it the call holds the 8-bit image (W*H bytes) and, per core, two
+%     working images of one block.
 %
 %   Errors (identifiers)
 %     gridcorners:nargin          not exactly five arguments
