@@ -26,10 +26,12 @@ namespace {
 // shouldStop.
 const std::chrono::milliseconds kPollInterval(4);
 
-// What one worker owns: a header of its own over the shared pixels, for its
-// region of interest, and its working images.
+// What one worker owns: a header of its own over a shared image, for its
+// region of interest, or an image of one block for the pixels of a matrix;
+// and its working images.
 struct Worker {
     IplImage* header = nullptr;
+    IplImage* block = nullptr;
     IplImage* eig = nullptr;
     IplImage* temp = nullptr;
     int failedBlock = INT_MAX;
@@ -40,9 +42,8 @@ struct Worker {
 struct Shared {
     const DetectOptions* options;
     const Slots* slots;
+    const Pixels* pixels;
     int blocksX;
-    int width;
-    int height;
     std::atomic<int> next{0};               // the next block to take
     std::atomic<int> firstFailure{INT_MAX};  // lowest block that failed so far
     std::atomic<bool> stop{false};
@@ -60,20 +61,44 @@ void copyMessage(const char* text, char* buf, size_t size) {
 
 bool outOfMemory(const cv::Exception& e) { return e.code == cv::Error::StsNoMem; }
 
+// Copies the block at (x0, y0) of a column-major matrix into the worker's
+// block image, rows of the matrix becoming rows of the image.
+void copyBlock(const Pixels& p, int x0, int y0, int width, int height, IplImage* block) {
+    const size_t M = static_cast<size_t>(p.height);
+    for (int c = 0; c < width; ++c) {
+        const unsigned char* column = p.columnMajor + static_cast<size_t>(x0 + c) * M + static_cast<size_t>(y0);
+        unsigned char* out = reinterpret_cast<unsigned char*>(block->imageData) + c;
+        for (int r = 0; r < height; ++r) {
+            out[static_cast<size_t>(r) * static_cast<size_t>(block->widthStep)] =
+                p.logical ? static_cast<unsigned char>(column[r] != 0) : column[r];
+        }
+    }
+}
+
 int detectBlock(Worker& w, const Shared& s, int b) {
     const DetectOptions& o = *s.options;
-    const CvRect rect = blockRect(b / s.blocksX, b % s.blocksX, s.width, s.height);
-    cvSetImageROI(w.header, rect);
+    const Pixels& p = *s.pixels;
+    const CvRect rect = blockRect(b / s.blocksX, b % s.blocksX, p.width, p.height);
+    // What setting the region clips the rectangle to.
+    const int width = std::min(rect.width, p.width - rect.x);
+    const int height = std::min(rect.height, p.height - rect.y);
+    IplImage* source = w.header;
+    if (p.columnMajor) {
+        copyBlock(p, rect.x, rect.y, width, height, w.block);
+        cvSetImageROI(w.block, cvRect(0, 0, width, height));
+        source = w.block;
+    } else {
+        cvSetImageROI(w.header, rect);
+    }
     // The working images are one block large; the detector needs them the
-    // size of the (clipped) block.
-    const CvRect clipped = cvGetImageROI(w.header);
-    cvSetImageROI(w.eig, cvRect(0, 0, clipped.width, clipped.height));
-    cvSetImageROI(w.temp, cvRect(0, 0, clipped.width, clipped.height));
+    // size of the block.
+    cvSetImageROI(w.eig, cvRect(0, 0, width, height));
+    cvSetImageROI(w.temp, cvRect(0, 0, width, height));
     CvPoint2D32f* block = s.slots->points + static_cast<size_t>(b) * static_cast<size_t>(s.slots->capacity);
     const int count = detectWithRetries(
         [&](double level) {
             int found = o.limit;  // in: the limit, out: the number found
-            cvGoodFeaturesToTrack(w.header, w.eig, w.temp, block, &found, level, o.distance, 0, 3, 1, level);
+            cvGoodFeaturesToTrack(source, w.eig, w.temp, block, &found, level, o.distance, 0, 3, 1, level);
             return found;
         },
         o.quality, o.limit, o.adaptive);
@@ -131,14 +156,19 @@ void workerMain(Worker* w, Shared* s) {
 
 void releaseWorker(Worker& w) {
     if (w.header) cvReleaseImageHeader(&w.header);
+    if (w.block) cvReleaseImage(&w.block);
     if (w.eig) cvReleaseImage(&w.eig);
     if (w.temp) cvReleaseImage(&w.temp);
 }
 
-void makeWorker(Worker& w, const IplImage* image) {
-    w.header = cvCreateImageHeader(cvSize(image->width, image->height), IPL_DEPTH_8U, 1);
-    // Only read through this header.
-    cvSetData(w.header, image->imageData, image->widthStep);
+void makeWorker(Worker& w, const Pixels& p) {
+    if (p.image) {
+        w.header = cvCreateImageHeader(cvSize(p.width, p.height), IPL_DEPTH_8U, 1);
+        // Only read through this header.
+        cvSetData(w.header, p.image->imageData, p.image->widthStep);
+    } else {
+        w.block = cvCreateImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_8U, 1);
+    }
     w.eig = cvCreateImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_32F, 1);
     w.temp = cvCreateImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_32F, 1);
 }
@@ -190,28 +220,43 @@ Slots slotsIn(void* buffer, const BlockGrid& grid, int limit) {
     return slots;
 }
 
+Pixels imagePixels(const IplImage* image) {
+    Pixels p;
+    p.image = image;
+    p.width = image->width;
+    p.height = image->height;
+    return p;
+}
+
+Pixels matrixPixels(const unsigned char* data, int rows, int cols, bool logical) {
+    Pixels p;
+    p.columnMajor = data;
+    p.logical = logical;
+    p.width = cols;
+    p.height = rows;
+    return p;
+}
+
 int machineWorkers(const BlockGrid& grid) {
     const unsigned cores = std::thread::hardware_concurrency();
     const long blocks = static_cast<long>(grid.blocksX) * static_cast<long>(grid.blocksY);
     return static_cast<int>(std::max(1L, std::min(static_cast<long>(cores == 0 ? 1 : cores), blocks)));
 }
 
-BlockRun detectBlocks(const IplImage* image, const DetectOptions& options, int workerCount, const Slots& slots,
+BlockRun detectBlocks(const Pixels& pixels, const DetectOptions& options, int workerCount, const Slots& slots,
                       const std::function<bool()>& shouldStop) {
     BlockRun run;
     Shared s;
     s.options = &options;
     s.slots = &slots;
-    const BlockGrid grid = blockGrid(image->width, image->height);
-    s.blocksX = grid.blocksX;
-    s.width = image->width;
-    s.height = image->height;
+    s.pixels = &pixels;
+    s.blocksX = blockGrid(pixels.width, pixels.height).blocksX;
     const int count = std::max(1, std::min(workerCount, slots.blocks));
 
     std::vector<Worker> workers;
     try {
         workers.resize(static_cast<size_t>(count));
-        for (Worker& w : workers) makeWorker(w, image);
+        for (Worker& w : workers) makeWorker(w, pixels);
         if (count == 1)
             runBlocks(workers[0], s, &shouldStop);
         else

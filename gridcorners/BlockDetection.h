@@ -48,13 +48,28 @@ struct BlockRun {
     char message[512] = ""; // the library's text, for failed and outOfMemory
 };
 
+// The pixels the blocks are cut from: an 8-bit image (one channel, no
+// region set), or the bytes of a column-major uint8 or logical matrix of
+// `height` rows, whose values are the pixels as they stand (true as 1).
+// Only read.
+struct Pixels {
+    const IplImage* image = nullptr;
+    const unsigned char* columnMajor = nullptr;
+    bool logical = false;
+    int width = 0;
+    int height = 0;
+};
+Pixels imagePixels(const IplImage* image);
+Pixels matrixPixels(const unsigned char* data, int rows, int cols, bool logical);
+
 // One worker per core, at most one per block.
 int machineWorkers(const BlockGrid& grid);
 
-// Detects every block of image (8-bit, one channel, no region set; only
-// read) into slots.  Each worker makes its own header over the image and
-// its own block-sized eigenvalue and temporary images once, before the
-// loop, and takes the next block in raster order until none is left.
+// Detects every block of the pixels into slots.  Each worker makes its own
+// header over an image, or a block-sized 8-bit image it copies each block of
+// a matrix into, and its own block-sized eigenvalue and temporary images,
+// once before the loop; then it takes the next block in raster order until
+// none is left.  The detector sees a block's pixels alone either way.
 //
 // One worker runs on the calling thread.  With more, the calling thread only
 // waits for them, in waits of a few milliseconds.  shouldStop, when given,
@@ -66,7 +81,7 @@ int machineWorkers(const BlockGrid& grid);
 // order, as a single loop would meet it: blocks before it still run, blocks
 // after it are skipped.  Everything made here is released before return,
 // and no worker is left running.  Calls no host function.
-BlockRun detectBlocks(const IplImage* image, const DetectOptions& options, int workers, const Slots& slots,
+BlockRun detectBlocks(const Pixels& pixels, const DetectOptions& options, int workers, const Slots& slots,
                       const std::function<bool()>& shouldStop = nullptr);
 
 // The slots' corners in raster order as 1-based [x; y] pairs (2 * total

@@ -166,38 +166,10 @@ void copyMessage(const char* text, char* buf, size_t size) {
     if (n == 0) std::snprintf(buf, size, "unknown error");
 }
 
-// Pixels of a uint8 or logical matrix, whose values the 8-bit conversion
-// keeps as they are (true as 1): the column-major matrix copied into the
-// row-major image in bands of columns, so both sides stream through memory.
-void copyPixels(const unsigned char* p, bool logical, IplImage* image) {
-    const size_t M = static_cast<size_t>(image->height);
-    const int N = image->width;
-    const int kBand = 64;
-    for (int c0 = 0; c0 < N; c0 += kBand) {
-        const int c1 = c0 + kBand < N ? c0 + kBand : N;
-        for (size_t r = 0; r < M; ++r) {
-            unsigned char* row =
-                reinterpret_cast<unsigned char*>(image->imageData) + r * static_cast<size_t>(image->widthStep);
-            for (int c = c0; c < c1; ++c) {
-                const unsigned char v = p[r + static_cast<size_t>(c) * M];
-                row[c] = logical ? static_cast<unsigned char>(v != 0) : v;
-            }
-        }
-    }
-}
-
 // The 8-bit image of a matrix, as tmatch converts its inputs; null with
 // the reason in failure when it cannot be made.
 IplImage* convertMatrix(const mxArray* a, char* failure, size_t size, bool* noMemory) {
     try {
-        // The common case of an image from imread, without reading every
-        // element through the general conversion.
-        if (mxGetClassID(a) == mxUINT8_CLASS || mxGetClassID(a) == mxLOGICAL_CLASS) {
-            IplImage* image = cvCreateImage(cvSize(static_cast<int>(mxGetN(a)), static_cast<int>(mxGetM(a))),
-                                            IPL_DEPTH_8U, 1);
-            copyPixels(static_cast<const unsigned char*>(mxGetData(a)), mxIsLogical(a), image);
-            return image;
-        }
         return CMatlabToOpenCV::convert_copy(a);
     } catch (const cv::Exception& e) {
         *noMemory = e.code == cv::Error::StsNoMem;
@@ -224,6 +196,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 
     IplImage* image = nullptr;
     void* buffer = nullptr;
+    Pixels pixels;
     char failure[512] = "";
     if (source.matrix) {
         // The size is known before anything is made, so the host buffer
@@ -231,6 +204,17 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         const int H = static_cast<int>(mxGetM(source.matrix));
         const int W = static_cast<int>(mxGetN(source.matrix));
         buffer = mxMalloc(static_cast<size_t>(bufferBytes(W, H, o, image)));
+    }
+    if (source.matrix && (mxIsUint8(source.matrix) || mxIsLogical(source.matrix))) {
+        // The 8-bit conversion keeps these values as they are (true as 1),
+        // so the workers cut the blocks from the matrix itself.
+        static_assert(sizeof(mxLogical) == 1, "a logical element is one byte");
+        pixels = matrixPixels(static_cast<const unsigned char*>(mxGetData(source.matrix)),
+                              static_cast<int>(mxGetM(source.matrix)), static_cast<int>(mxGetN(source.matrix)),
+                              mxIsLogical(source.matrix));
+    } else if (source.matrix) {
+        const int H = static_cast<int>(mxGetM(source.matrix));
+        const int W = static_cast<int>(mxGetN(source.matrix));
         bool noMemory = false;
         image = convertMatrix(source.matrix, failure, sizeof failure, &noMemory);
         if (!image) {
@@ -240,6 +224,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                               failure);
             mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
         }
+        pixels = imagePixels(image);
     } else {
         checkFile(source.name);
         LoadFailure why;
@@ -252,15 +237,16 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
             mexargs::fail("gridcorners:imageRead",
                           "argument 1 (filename): '%s' cannot be read or decoded as an image", source.name);
         buffer = mxMalloc(static_cast<size_t>(bufferBytes(image->width, image->height, o, image)));
+        pixels = imagePixels(image);
     }
 
-    const int W = image->width;
-    const int H = image->height;
+    const int W = pixels.width;
+    const int H = pixels.height;
     const BlockGrid grid = blockGrid(W, H);
     const Slots slots = slotsIn(buffer, grid, o.limit);
     const DetectOptions options{o.distance, o.quality, o.limit, o.adaptive};
-    const BlockRun run = detectBlocks(image, options, machineWorkers(grid), slots);
-    cvReleaseImage(&image);
+    const BlockRun run = detectBlocks(pixels, options, machineWorkers(grid), slots);
+    if (image) cvReleaseImage(&image);
     if (run.status != RunStatus::done) {
         mxFree(buffer);
         if (run.status == RunStatus::outOfMemory)

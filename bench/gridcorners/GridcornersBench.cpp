@@ -152,7 +152,7 @@ std::vector<double> productLoop(const cv::Mat& grey, bool adaptive, std::vector<
     buffer.resize(static_cast<size_t>(gridcorners::slotBytes(grid, kLimit)));
     const gridcorners::Slots slots = gridcorners::slotsIn(buffer.data(), grid, kLimit);
     const gridcorners::BlockRun run = gridcorners::detectBlocks(
-        &ipl, {kDistance, kQuality, kLimit, adaptive}, gridcorners::machineWorkers(grid), slots);
+        gridcorners::imagePixels(&ipl), {kDistance, kQuality, kLimit, adaptive}, gridcorners::machineWorkers(grid), slots);
     std::vector<double> out(2 * static_cast<size_t>(run.total));
     gridcorners::writeSlots(slots, out.data());
     return out;

@@ -1,6 +1,7 @@
 // The block loop on one and on several workers, without a host: the same
-// corners, counts, errors and stops whatever the worker count, and the
-// one-worker loop equal to the detector called on each block in turn.
+// corners, counts, errors and stops whatever the worker count and whether
+// the blocks come from an image or from a matrix's bytes, and the one-worker
+// loop equal to the detector called on each block in turn.
 #include "BlockDetection.h"
 
 #include <gtest/gtest.h>
@@ -36,14 +37,26 @@ struct Outcome {
     std::vector<double> corners;
 };
 
+// The image's bytes column by column, as a uint8 matrix holds them.
+std::vector<unsigned char> columnMajor(const cv::Mat& image) {
+    std::vector<unsigned char> out;
+    for (int c = 0; c < image.cols; ++c)
+        for (int r = 0; r < image.rows; ++r) out.push_back(image.at<uchar>(r, c));
+    return out;
+}
+
+// Blocks of the image itself, or, with fromMatrix, cut from its bytes in
+// column-major order.
 Outcome detect(const cv::Mat& image, const DetectOptions& o, int workers,
-               const std::function<bool()>& shouldStop = nullptr) {
+               const std::function<bool()>& shouldStop = nullptr, bool fromMatrix = false) {
     IplImage ipl = cvIplImage(image);
+    const std::vector<unsigned char> bytes = fromMatrix ? columnMajor(image) : std::vector<unsigned char>();
+    const Pixels pixels = fromMatrix ? matrixPixels(bytes.data(), image.rows, image.cols, false) : imagePixels(&ipl);
     const BlockGrid grid = blockGrid(image.cols, image.rows);
     std::vector<char> buffer(static_cast<size_t>(slotBytes(grid, o.limit)));
     const Slots slots = slotsIn(buffer.data(), grid, o.limit);
     Outcome out;
-    out.run = detectBlocks(&ipl, o, workers, slots, shouldStop);
+    out.run = detectBlocks(pixels, o, workers, slots, shouldStop);
     if (out.run.status != RunStatus::done) return out;
     out.counts.assign(slots.counts, slots.counts + slots.blocks);
     out.corners.resize(2 * static_cast<size_t>(out.run.total));
@@ -85,13 +98,16 @@ TEST(BlockDetection, EveryWorkerCountGivesTheOneWorkerResult) {
             const Outcome one = detect(image, o, 1);
             ASSERT_EQ(one.run.status, RunStatus::done) << one.run.message;
             EXPECT_EQ(one.corners, directLoop(image, o)) << image.cols << "x" << image.rows << " L=" << o.limit;
-            for (int workers : {2, 3, 7}) {
-                const Outcome many = detect(image, o, workers);
-                ASSERT_EQ(many.run.status, RunStatus::done) << many.run.message;
-                EXPECT_EQ(many.run.total, one.run.total);
-                EXPECT_EQ(many.counts, one.counts) << image.cols << "x" << image.rows << " workers " << workers;
-                EXPECT_EQ(many.corners, one.corners) << image.cols << "x" << image.rows << " workers " << workers;
-            }
+            for (int workers : {1, 2, 3, 7})
+                for (bool fromMatrix : {false, true}) {
+                    const Outcome many = detect(image, o, workers, nullptr, fromMatrix);
+                    ASSERT_EQ(many.run.status, RunStatus::done) << many.run.message;
+                    EXPECT_EQ(many.run.total, one.run.total);
+                    EXPECT_EQ(many.counts, one.counts)
+                        << image.cols << "x" << image.rows << " workers " << workers << " matrix " << fromMatrix;
+                    EXPECT_EQ(many.corners, one.corners)
+                        << image.cols << "x" << image.rows << " workers " << workers << " matrix " << fromMatrix;
+                }
         }
     }
 }

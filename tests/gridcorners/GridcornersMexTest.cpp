@@ -549,8 +549,9 @@ TEST_F(Fixture, MatricesThatAreNotGreyImagesAreRefused) {
 // In the child of the test below: the calls that must run out of memory
 // under the limit, and one that must still work; returns the failures.
 int Fixture::outOfMemoryChild(const std::string& huge) {
-    // Made before the limit: a matrix whose 8-bit image needs 900 MB more.
-    auto big = mexhost::numeric(mxUINT8_CLASS, {30000, 30000});
+    // Made before the limit: a matrix whose 8-bit image needs 400 MB more.
+    // (A uint8 matrix needs no image: its blocks are cut from it directly.)
+    auto big = mexhost::numeric(mxSINGLE_CLASS, {20000, 20000});
     const std::string small = write("small.png", checkerboard(60, 60, 25));
     limitAddressSpace(size_t(256) << 20);
     int failures = 0;

@@ -28,7 +28,7 @@ Result detect(const cv::Mat& image, const DetectOptions& o, int workers, const s
     std::vector<char> buffer(static_cast<size_t>(slotBytes(grid, o.limit)));
     const Slots slots = slotsIn(buffer.data(), grid, o.limit);
     Result r;
-    r.run = detectBlocks(&ipl, o, workers, slots, stop);
+    r.run = detectBlocks(imagePixels(&ipl), o, workers, slots, stop);
     if (r.run.status == RunStatus::done) {
         r.corners.resize(2 * static_cast<size_t>(r.run.total));
         writeSlots(slots, r.corners.data());
