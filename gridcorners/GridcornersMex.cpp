@@ -201,30 +201,27 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (source.matrix) {
         // The size is known before anything is made, so the host buffer
         // comes first and a failing conversion leaves only host memory.
-        const int H = static_cast<int>(mxGetM(source.matrix));
-        const int W = static_cast<int>(mxGetN(source.matrix));
+        const mxArray* a = source.matrix;
+        const int H = static_cast<int>(mxGetM(a));
+        const int W = static_cast<int>(mxGetN(a));
         buffer = mxMalloc(static_cast<size_t>(bufferBytes(W, H, o, image)));
-    }
-    if (source.matrix && (mxIsUint8(source.matrix) || mxIsLogical(source.matrix))) {
-        // The 8-bit conversion keeps these values as they are (true as 1),
-        // so the workers cut the blocks from the matrix itself.
-        static_assert(sizeof(mxLogical) == 1, "a logical element is one byte");
-        pixels = matrixPixels(static_cast<const unsigned char*>(mxGetData(source.matrix)),
-                              static_cast<int>(mxGetM(source.matrix)), static_cast<int>(mxGetN(source.matrix)),
-                              mxIsLogical(source.matrix));
-    } else if (source.matrix) {
-        const int H = static_cast<int>(mxGetM(source.matrix));
-        const int W = static_cast<int>(mxGetN(source.matrix));
-        bool noMemory = false;
-        image = convertMatrix(source.matrix, failure, sizeof failure, &noMemory);
-        if (!image) {
-            mxFree(buffer);
-            if (noMemory)
-                mexargs::fail("gridcorners:outOfMemory", "there is not enough memory for the %dx%d image: %s", W, H,
-                              failure);
-            mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
+        if (mxIsUint8(a) || mxIsLogical(a)) {
+            // The 8-bit conversion keeps these values as they are (true as
+            // 1), so the workers cut the blocks from the matrix itself.
+            static_assert(sizeof(mxLogical) == 1, "a logical element is one byte");
+            pixels = matrixPixels(static_cast<const unsigned char*>(mxGetData(a)), H, W, mxIsLogical(a));
+        } else {
+            bool noMemory = false;
+            image = convertMatrix(a, failure, sizeof failure, &noMemory);
+            if (!image) {
+                mxFree(buffer);
+                if (noMemory)
+                    mexargs::fail("gridcorners:outOfMemory", "there is not enough memory for the %dx%d image: %s",
+                                  W, H, failure);
+                mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
+            }
+            pixels = imagePixels(image);
         }
-        pixels = imagePixels(image);
     } else {
         checkFile(source.name);
         LoadFailure why;
@@ -236,6 +233,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         if (!image)
             mexargs::fail("gridcorners:imageRead",
                           "argument 1 (filename): '%s' cannot be read or decoded as an image", source.name);
+        // The size is known only now; if the host cannot give the buffer,
+        // its error leaves the decoded image behind.
         buffer = mxMalloc(static_cast<size_t>(bufferBytes(image->width, image->height, o, image)));
         pixels = imagePixels(image);
     }
