@@ -1,6 +1,7 @@
 // The threaded block loop under ThreadSanitizer: built with -fsanitize=thread
 // from the host-free core alone.  Any race makes the sanitizer fail the run;
-// the corners must also equal the one-worker loop's, and a failing or a
+// the corners must also equal the one-worker loop's (3 workers cut the
+// blocks from a matrix's bytes), and a failing or a
 // stopped run must end with every worker joined.  The image file library
 // stays out: its start-up trips the sanitizer, so the pictures are made here.
 #include "BlockDetection.h"
@@ -22,13 +23,19 @@ struct Result {
     std::vector<double> corners;
 };
 
-Result detect(const cv::Mat& image, const DetectOptions& o, int workers, const std::function<bool()>& stop) {
+Result detect(const cv::Mat& image, const DetectOptions& o, int workers, const std::function<bool()>& stop,
+              bool fromMatrix = false) {
     IplImage ipl = cvIplImage(image);
+    std::vector<unsigned char> bytes;
+    if (fromMatrix)
+        for (int c = 0; c < image.cols; ++c)
+            for (int r = 0; r < image.rows; ++r) bytes.push_back(image.at<uchar>(r, c));
+    const Pixels pixels = fromMatrix ? matrixPixels(bytes.data(), image.rows, image.cols, false) : imagePixels(&ipl);
     const BlockGrid grid = blockGrid(image.cols, image.rows);
     std::vector<char> buffer(static_cast<size_t>(slotBytes(grid, o.limit)));
     const Slots slots = slotsIn(buffer.data(), grid, o.limit);
     Result r;
-    r.run = detectBlocks(imagePixels(&ipl), o, workers, slots, stop);
+    r.run = detectBlocks(pixels, o, workers, slots, stop);
     if (r.run.status == RunStatus::done) {
         r.corners.resize(2 * static_cast<size_t>(r.run.total));
         writeSlots(slots, r.corners.data());
@@ -58,10 +65,13 @@ int main() {
             const Result one = detect(image, o, 1, nullptr);
             for (int workers : {2, 3, 7}) {
                 std::atomic<int> polls{0};
-                const Result many = detect(image, o, workers, [&] {
-                    ++polls;
-                    return false;
-                });
+                const Result many = detect(
+                    image, o, workers,
+                    [&] {
+                        ++polls;
+                        return false;
+                    },
+                    workers == 3);
                 if (many.run.status != RunStatus::done || many.corners != one.corners) {
                     std::printf("%dx%d, %d workers: corners differ from one worker's\n", image.cols, image.rows,
                                 workers);
