@@ -1,9 +1,9 @@
 // The threaded block loop under ThreadSanitizer: built with -fsanitize=thread
 // from the host-free core alone.  Any race makes the sanitizer fail the run;
 // the corners must also equal the one-worker loop's (3 workers cut the
-// blocks from a matrix's bytes), and a failing or a
-// stopped run must end with every worker joined.  The image file library
-// stays out: its start-up trips the sanitizer, so the pictures are made here.
+// blocks from a matrix's bytes), and a failing or a stopped run must end
+// with every worker joined.  The image file library stays out: its start-up
+// trips the sanitizer, so the pictures are made here.
 #include "BlockDetection.h"
 
 #include <opencv2/core.hpp>
