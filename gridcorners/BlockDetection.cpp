@@ -44,7 +44,8 @@ struct Shared {
     const Slots* slots;
     const Pixels* pixels;
     int blocksX;
-    std::atomic<int> next{0};               // the next block to take
+    int blocksY;
+    std::atomic<int> next{0};               // how many blocks were taken
     std::atomic<int> firstFailure{INT_MAX};  // lowest block that failed so far
     std::atomic<bool> stop{false};
     std::mutex mu;
@@ -113,21 +114,33 @@ void lowerFirstFailure(Shared& s, int b) {
 }
 
 void record(Worker& w, Shared& s, int b, RunStatus status, const char* text) {
+    if (b > w.failedBlock) return;
     w.failedBlock = b;
     w.failure = status;
     copyMessage(text, w.message, sizeof w.message);
     lowerFirstFailure(s, b);
 }
 
-// Takes blocks in raster order until none is left, a block fails, a lower
-// block has failed, or the run is stopped.  poll is given only when the
-// loop runs on the calling thread.
+// The k-th block taken.  Blocks of an image are taken in raster order;
+// those of a column-major matrix block column by block column, so that
+// consecutive blocks read the same columns of the matrix.  Each block has
+// its own slot, so the order changes nothing in the result.
+int rasterIndex(const Shared& s, int k) {
+    if (!s.pixels->columnMajor) return k;
+    return (k % s.blocksY) * s.blocksX + k / s.blocksY;
+}
+
+// Takes blocks until none is left or the run is stopped.  poll is given
+// only when the loop runs on the calling thread.
 void runBlocks(Worker& w, Shared& s, const std::function<bool()>* poll) {
     const int blocks = s.slots->blocks;
     for (;;) {
         if (s.stop.load()) return;
-        const int b = s.next.fetch_add(1);
-        if (b >= blocks || b > s.firstFailure.load()) return;
+        const int k = s.next.fetch_add(1);
+        if (k >= blocks) return;
+        const int b = rasterIndex(s, k);
+        // Blocks after a failed one are skipped, those before it still run.
+        if (b > s.firstFailure.load()) continue;
         if (poll && *poll && (*poll)()) {
             s.stop.store(true);
             return;
@@ -136,13 +149,10 @@ void runBlocks(Worker& w, Shared& s, const std::function<bool()>* poll) {
             s.slots->counts[b] = detectBlock(w, s, b);
         } catch (const cv::Exception& e) {
             record(w, s, b, outOfMemory(e) ? RunStatus::outOfMemory : RunStatus::failed, e.what());
-            return;
         } catch (const std::bad_alloc&) {
             record(w, s, b, RunStatus::outOfMemory, "std::bad_alloc");
-            return;
         } catch (const std::exception& e) {
             record(w, s, b, RunStatus::failed, e.what());
-            return;
         }
     }
 }
@@ -250,7 +260,9 @@ BlockRun detectBlocks(const Pixels& pixels, const DetectOptions& options, int wo
     s.options = &options;
     s.slots = &slots;
     s.pixels = &pixels;
-    s.blocksX = blockGrid(pixels.width, pixels.height).blocksX;
+    const BlockGrid grid = blockGrid(pixels.width, pixels.height);
+    s.blocksX = grid.blocksX;
+    s.blocksY = grid.blocksY;
     const int count = std::max(1, std::min(workerCount, slots.blocks));
 
     std::vector<Worker> workers;

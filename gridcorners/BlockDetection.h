@@ -68,8 +68,9 @@ int machineWorkers(const BlockGrid& grid);
 // Detects every block of the pixels into slots.  Each worker makes its own
 // header over an image, or a block-sized 8-bit image it copies each block of
 // a matrix into, and its own block-sized eigenvalue and temporary images,
-// once before the loop; then it takes the next block in raster order until
-// none is left.  The detector sees a block's pixels alone either way.
+// once before the loop; then it takes the next block until none is left
+// (an image's in raster order, a matrix's block column by block column).
+// The detector sees a block's pixels alone either way.
 //
 // One worker runs on the calling thread.  With more, the calling thread only
 // waits for them, in waits of a few milliseconds.  shouldStop, when given,

@@ -119,11 +119,12 @@ TEST(BlockDetection, LibraryErrorsAreTheFirstBlocksWhateverTheWorkerCount) {
     const Outcome one = detect(image, bad, 1);
     ASSERT_EQ(one.run.status, RunStatus::failed);
     EXPECT_NE(std::string(one.run.message).find("minDistance"), std::string::npos) << one.run.message;
-    for (int workers : {2, 3, 7}) {
-        const Outcome many = detect(image, bad, workers);
-        EXPECT_EQ(many.run.status, RunStatus::failed);
-        EXPECT_STREQ(many.run.message, one.run.message);
-    }
+    for (int workers : {1, 2, 3, 7})
+        for (bool fromMatrix : {false, true}) {
+            const Outcome many = detect(image, bad, workers, nullptr, fromMatrix);
+            EXPECT_EQ(many.run.status, RunStatus::failed);
+            EXPECT_STREQ(many.run.message, one.run.message);
+        }
 }
 
 TEST(BlockDetection, StopRequestIsPolledOnTheCallingThreadAndEndsTheRun) {
