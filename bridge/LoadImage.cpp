@@ -1,5 +1,7 @@
 #include "LoadImage.h"
 
+#include "Resources.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
@@ -44,23 +46,20 @@ IplImage* loadImage(const char* filename, int iscolor, LoadFailure* failure)
             return 0;
         }
         IplImage header = cvIplImage(pixels);
-        image = cvCreateImage(cvGetSize(&header), header.depth, header.nChannels);
+        image = resources::createImage(cvGetSize(&header), header.depth, header.nChannels);
         cvCopy(&header, image);
         return image;
     } catch (const cv::Exception& e) {
-        if (image)
-            cvReleaseImage(&image);
+        resources::releaseImage(image);
         setFailure(failure, e.code == cv::Error::StsNoMem ? LoadFailure::outOfMemory : LoadFailure::unreadable,
                    e.what());
         return 0;
     } catch (const std::bad_alloc&) {
-        if (image)
-            cvReleaseImage(&image);
+        resources::releaseImage(image);
         setFailure(failure, LoadFailure::outOfMemory, "std::bad_alloc");
         return 0;
     } catch (const std::exception& e) {
-        if (image)
-            cvReleaseImage(&image);
+        resources::releaseImage(image);
         setFailure(failure, LoadFailure::unreadable, e.what());
         return 0;
     }

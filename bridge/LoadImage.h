@@ -1,6 +1,7 @@
 // The OpenCV 1.x image loader, which this OpenCV no longer ships: a thin
 // layer over cv::imread returning an IplImage the caller releases with
-// cvReleaseImage, or null when the file cannot be read or decoded.
+// resources::releaseImage, or null when the file cannot be read or decoded
+// or memory runs out (loadImage tells which).  Neither throws.
 #ifndef REGMEX_BRIDGE_LOADIMAGE_H
 #define REGMEX_BRIDGE_LOADIMAGE_H
 

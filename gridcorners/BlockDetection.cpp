@@ -1,5 +1,7 @@
 #include "BlockDetection.h"
 
+#include "Resources.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/core/core_c.h>
 #include <opencv2/imgproc/imgproc_c.h>
@@ -30,7 +32,9 @@ const std::chrono::milliseconds kPollInterval(4);
 // region of interest, or an image of one block for the pixels of a matrix;
 // and its working images.
 struct Worker {
-    IplImage* header = nullptr;
+    IplImage view;  // the shared image's header, with the region below
+    IplROI region;
+    IplImage* header = nullptr;  // &view for an image
     IplImage* block = nullptr;
     IplImage* eig = nullptr;
     IplImage* temp = nullptr;
@@ -165,22 +169,24 @@ void workerMain(Worker* w, Shared* s) {
 }
 
 void releaseWorker(Worker& w) {
-    if (w.header) cvReleaseImageHeader(&w.header);
-    if (w.block) cvReleaseImage(&w.block);
-    if (w.eig) cvReleaseImage(&w.eig);
-    if (w.temp) cvReleaseImage(&w.temp);
+    resources::releaseImage(w.block);
+    resources::releaseImage(w.eig);
+    resources::releaseImage(w.temp);
 }
 
 void makeWorker(Worker& w, const Pixels& p) {
     if (p.image) {
-        w.header = cvCreateImageHeader(cvSize(p.width, p.height), IPL_DEPTH_8U, 1);
-        // Only read through this header.
-        cvSetData(w.header, p.image->imageData, p.image->widthStep);
+        // A copy of the header with a region of its own, which setting the
+        // region fills in place; the pixels are only read through it.
+        w.view = *p.image;
+        w.region = IplROI{0, 0, 0, p.width, p.height};
+        w.view.roi = &w.region;
+        w.header = &w.view;
     } else {
-        w.block = cvCreateImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_8U, 1);
+        w.block = resources::createImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_8U, 1);
     }
-    w.eig = cvCreateImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_32F, 1);
-    w.temp = cvCreateImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_32F, 1);
+    w.eig = resources::createImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_32F, 1);
+    w.temp = resources::createImage(cvSize(kBlockSize, kBlockSize), IPL_DEPTH_32F, 1);
 }
 
 // One thread per worker while the calling thread waits and polls.  A
@@ -190,6 +196,7 @@ void runThreaded(std::vector<Worker>& workers, Shared& s, const std::function<bo
     std::vector<std::thread> threads;
     threads.reserve(workers.size());
     for (Worker& w : workers) {
+        if (resources::threadCreationFails()) break;
         try {
             threads.emplace_back(workerMain, &w, &s);
         } catch (const std::system_error&) {

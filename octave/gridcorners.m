@@ -64,9 +64,13 @@
 %   Memory
 %     The point buffer takes 80 bytes per block and corner (LIMIT capped at
 %     2500 for this count).  A call that would need more than 1 GiB (2^30
-%     bytes) is refused with gridcorners:bufferSize; for a 2048x2048 image
-%     (1764 blocks) that means LIMIT up to 2500 is always accepted.  Beside
-%     it the call holds the 8-bit image (W*H bytes) and, per core, two
+%     bytes) is refused with gridcorners:tooLarge; for a 2048x2048 image
+%     (1764 blocks) that means LIMIT up to 2500 is always accepted.  The
+%     buffer is taken before the file is read; a call that needs more than
+%     8 MiB of it (a 2048x2048 image with LIMIT above 62) reads the file a
+%     second time once the larger buffer is there.  Beside it the call
+%     holds the 8-bit image (W*H bytes; none for a uint8 or logical IMAGE,
+%     whose blocks are read from the matrix itself) and, per core, two
 %     working images of one block.
 %
 %   Errors (identifiers)
@@ -87,7 +91,8 @@
 %     gridcorners:fileNotFound    no such file, or a directory or other
 %                                 non-regular file (the message names it)
 %     gridcorners:imageRead       the file cannot be read or decoded as an
-%                                 image (the message names it)
+%                                 image, or changed between two readings
+%                                 (the message names it)
 %     gridcorners:minDistance     MINDISTANCE not a real scalar, negative,
 %                                 NaN or infinite
 %     gridcorners:quality         QUALITY not a real scalar, not above 0,
@@ -95,7 +100,7 @@
 %     gridcorners:limit           LIMIT not a real scalar, below 1 after
 %                                 truncation, NaN, or above 2147483647
 %     gridcorners:adaptive        ADAPTIVE not a real scalar
-%     gridcorners:bufferSize      the point buffer would exceed 1 GiB
+%     gridcorners:tooLarge        the point buffer would exceed 1 GiB
 %     gridcorners:outOfMemory     not enough memory to decode the file
 %                                 (the message names it), to hold the
 %                                 8-bit image of IMAGE, or for the working

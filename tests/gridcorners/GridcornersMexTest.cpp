@@ -376,8 +376,8 @@ TEST_F(Fixture, BadNumbersAreRefused) {
 TEST_F(Fixture, OversizedPointBufferIsRefusedAfterReleasingTheImage) {
     // 74x74 blocks with 2500 corners each would need more than 1 GiB.
     const std::string path = write("large.png", cv::Mat(3700, 3700, CV_8U, cv::Scalar(0)));
-    expectRefused(run(path, 1, 0.04, 2500, 0), "gridcorners:bufferSize");
-    expectRefused(run(path, 1, 0.04, 1e9, 0), "gridcorners:bufferSize");
+    expectRefused(run(path, 1, 0.04, 2500, 0), "gridcorners:tooLarge");
+    expectRefused(run(path, 1, 0.04, 1e9, 0), "gridcorners:tooLarge");
     auto r = run(path, 1, 0.04, 10, 0);
     EXPECT_TRUE(r.ok) << r.errorMessage;
     EXPECT_TRUE(r.leakFree());
@@ -543,7 +543,7 @@ TEST_F(Fixture, MatricesThatAreNotGreyImagesAreRefused) {
     expectRefused(plugin.call(1, {board.get(), negative.get(), q.get(), l.get(), a.get()}), "gridcorners:minDistance");
     auto large = mexhost::numeric(mxUINT8_CLASS, {3700, 3700});
     auto many = mexhost::scalar(2500);
-    expectRefused(plugin.call(1, {large.get(), one.get(), q.get(), many.get(), a.get()}), "gridcorners:bufferSize");
+    expectRefused(plugin.call(1, {large.get(), one.get(), q.get(), many.get(), a.get()}), "gridcorners:tooLarge");
 }
 
 // In the child of the test below: the calls that must run out of memory
@@ -590,4 +590,19 @@ TEST_F(Fixture, RunningOutOfMemoryIsNotAnUnreadableFile) {
     EXPECT_EXIT(_exit(outOfMemoryChild(huge)), ::testing::ExitedWithCode(0), "");
     setenv("ASAN_OPTIONS", saved.c_str(), 1);
     if (!asan) unsetenv("ASAN_OPTIONS");
+}
+
+TEST_F(Fixture, WorkersThatCannotStartLeaveTheirBlocksToTheOthers) {
+    const std::string path = std::string(REGMEX_DATA_DIR) + "/camera.png";
+    const std::vector<double> expected = corners(path, 3, 0.02, 10, 1);
+    ASSERT_FALSE(expected.empty());
+    auto failThread = reinterpret_cast<void (*)(int)>(plugin.symbol("regmexFailThreadCreation"));
+    ASSERT_NE(failThread, nullptr);
+    // The first or the second thread refused; past the machine's workers the
+    // seam is never reached and is switched off again below.
+    for (int n : {1, 2}) {
+        failThread(n);
+        EXPECT_EQ(corners(path, 3, 0.02, 10, 1), expected) << "thread " << n;
+        failThread(0);
+    }
 }
