@@ -1,4 +1,5 @@
-// gridcorners through the embedded host on a 4096x4096 photograph-like image.
+// gridcorners through the embedded host on a 4096x4096 photograph-like image
+// (256x256 in a smoke run).
 //
 // Cores: the direct single-threaded loop of the detector over the blocks of
 // an 8-bit image, with the plug-in's arguments and lowering of the quality
@@ -8,11 +9,13 @@
 // Matrix or file: the call on that matrix against the same image through a
 // PNG file, with and without writing the file first.
 //
-// Each case first checks that the plug-in's corners equal the reference's.
+// Each case first checks that the plug-in's corners equal the reference's,
+// then reports its time over the reference's (vs_<ref>, below 1 is faster)
+// and, for the cores, the speed-ups themselves.
+#include "BenchSupport.h"
 #include "BlockDetection.h"
 #include "MexHost.h"
 
-#include <benchmark/benchmark.h>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -28,11 +31,11 @@
 
 namespace {
 
-const int kSize = 4096;
+int imageSize() { return regmexbench::smoke() ? 256 : 4096; }
 const double kDistance = 5.0;
 const double kQuality = 0.01;
 const int kLimit = 10;
-const int kRounds = 5;
+int rounds() { return regmexbench::smoke() ? 1 : 5; }
 
 using Clock = std::chrono::steady_clock;
 
@@ -51,6 +54,7 @@ double median(std::vector<double> v) {
 const cv::Mat& photo() {
     static cv::Mat out;
     if (!out.empty()) return out;
+    const int kSize = imageSize();
     cv::Mat camera = cv::imread(std::string(REGMEX_DATA_DIR) + "/camera.png", cv::IMREAD_GRAYSCALE);
     cv::Mat big;
     if (camera.empty()) {
@@ -87,10 +91,12 @@ mxArray* photoMatrix() {
     static mexhost::ArrayPtr matrix;
     if (matrix) return matrix.get();
     const cv::Mat& p = photo();
-    std::vector<double> columnMajor(static_cast<size_t>(kSize) * kSize);
-    for (int c = 0; c < kSize; ++c)
-        for (int r = 0; r < kSize; ++r) columnMajor[static_cast<size_t>(c) * kSize + r] = p.at<uchar>(r, c);
-    matrix = mexhost::numeric(mxUINT8_CLASS, {static_cast<size_t>(kSize), static_cast<size_t>(kSize)}, columnMajor);
+    const size_t n = static_cast<size_t>(imageSize());
+    std::vector<double> columnMajor(n * n);
+    for (size_t c = 0; c < n; ++c)
+        for (size_t r = 0; r < n; ++r)
+            columnMajor[c * n + r] = p.at<uchar>(static_cast<int>(r), static_cast<int>(c));
+    matrix = mexhost::numeric(mxUINT8_CLASS, {n, n}, columnMajor);
     return matrix.get();
 }
 
@@ -100,7 +106,7 @@ mxArray* photoMatrix() {
 std::vector<double> directLoop(const cv::Mat& grey, bool adaptive) {
     std::vector<double> all;
     std::vector<cv::Point2f> block;
-    all.reserve(static_cast<size_t>((kSize / 50 + 1) * (kSize / 50 + 1) * kLimit * 2));
+    all.reserve(static_cast<size_t>((grey.cols / 50 + 1) * (grey.rows / 50 + 1) * kLimit * 2));
     for (int y0 = 0; y0 < grey.rows; y0 += 50)
         for (int x0 = 0; x0 < grey.cols; x0 += 50) {
             // A header of the block alone, as the plug-in's region of
@@ -164,10 +170,8 @@ void Cores(benchmark::State& state) {
     const std::vector<double> reference = directLoop(photo(), adaptive);
     std::vector<char> buffer;
     std::string error;
-    if (productLoop(photo(), adaptive, buffer) != reference || g.run(photoMatrix(), &error) != reference) {
-        state.SkipWithError(("corners differ from the direct loop " + error).c_str());
-        return;
-    }
+    if (productLoop(photo(), adaptive, buffer) != reference || g.run(photoMatrix(), &error) != reference)
+        return regmexbench::fail(state, "corners differ from the direct loop " + error);
     std::vector<double> direct, blocks, call;
     for (auto _ : state) {
         Clock::time_point t0 = Clock::now();
@@ -183,11 +187,13 @@ void Cores(benchmark::State& state) {
     }
     state.counters["corners"] = static_cast<double>(reference.size() / 2);
     state.counters["cores"] = static_cast<double>(std::thread::hardware_concurrency());
-    state.counters["direct_ms"] = median(direct);
     state.counters["blocks_ms"] = median(blocks);
     state.counters["call_ms"] = median(call);
+    // The speed-ups over the single-threaded loop, of the block loop alone
+    // and of the whole call.
     state.counters["blocks_speedup"] = median(direct) / median(blocks);
     state.counters["call_speedup"] = median(direct) / median(call);
+    regmexbench::reportRatio(state, "direct", median(call) / 1000.0, median(direct) / 1000.0);
 }
 
 void MatrixOrFile(benchmark::State& state) {
@@ -195,10 +201,8 @@ void MatrixOrFile(benchmark::State& state) {
     auto name = mexhost::text(photoFile());
     std::string error;
     const std::vector<double> fromMatrix = g.run(photoMatrix(), &error);
-    if (fromMatrix.empty() || g.run(name.get(), &error) != fromMatrix) {
-        state.SkipWithError(("corners of the matrix and of the file differ " + error).c_str());
-        return;
-    }
+    if (fromMatrix.empty() || g.run(name.get(), &error) != fromMatrix)
+        return regmexbench::fail(state, "corners of the matrix and of the file differ " + error);
     const std::string written = tempPath("_written.png");
     auto writtenName = mexhost::text(written);
     std::vector<double> matrix, file, writeAndFile;
@@ -217,16 +221,24 @@ void MatrixOrFile(benchmark::State& state) {
     }
     std::remove(written.c_str());
     state.counters["matrix_ms"] = median(matrix);
-    state.counters["file_ms"] = median(file);
     state.counters["write_file_ms"] = median(writeAndFile);
-    state.counters["file_over_matrix"] = median(file) / median(matrix);
     state.counters["write_file_over_matrix"] = median(writeAndFile) / median(matrix);
+    regmexbench::reportRatio(state, "file", median(matrix) / 1000.0, median(file) / 1000.0);
 }
 
 }  // namespace
 
 // Arg: the adaptive switch.  Every iteration times both sides in turn, so
 // load from other processes falls on both alike; counters are medians.
-BENCHMARK(Cores)->Arg(0)->Arg(1)->Iterations(kRounds)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(MatrixOrFile)->Iterations(kRounds)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_MAIN();
+void regmexbench::registerBenchmarks() {
+    for (int adaptive : {0, 1})
+        benchmark::RegisterBenchmark("Cores", Cores)
+            ->Arg(adaptive)
+            ->Iterations(rounds())
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("MatrixOrFile", MatrixOrFile)
+        ->Iterations(rounds())
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
