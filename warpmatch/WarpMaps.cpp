@@ -1,5 +1,7 @@
 #include "WarpMaps.h"
 
+#include "StageClock.h"
+
 #include <opencv2/imgproc/imgproc_c.h>
 
 #include <cmath>
@@ -60,6 +62,7 @@ void splineMaps(const SplinePair& s, int M, int N, Images& im) {
                    static_cast<size_t>(im.smallX->widthStep) / sizeof(float),
                    reinterpret_cast<float*>(im.smallY->imageData),
                    static_cast<size_t>(im.smallY->widthStep) / sizeof(float));
+    markStage(kStageCoarse);
 
     const float lastX = static_cast<float>(g.Nq - 1), lastY = static_cast<float>(g.Mq - 1);
     const float bigLastX = static_cast<float>(4 * g.Nq - 1), bigLastY = static_cast<float>(4 * g.Mq - 1);
@@ -83,6 +86,7 @@ void splineMaps(const SplinePair& s, int M, int N, Images& im) {
     cvCopy(im.bigY, im.mapY, nullptr);
     release(im.bigX);
     release(im.bigY);
+    markStage(kStageScaleUp);
 }
 
 }  // namespace
@@ -144,14 +148,17 @@ bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prev
         }
         release(im.mapX);
         release(im.mapY);
+        markStage(kStageCompose);
         im.result = floatImage(N, M);
         cvRemap(source, im.result, im.finalX, im.finalY, kLinearFillOutliers,
                 cvScalar(kOutsideSource, 0, 0, 0));
+        markStage(kStageResample);
     } catch (const std::exception& e) {
         std::snprintf(error, errorSize, "%s", e.what());
         return false;
     }
     fillNoise(im.result);
+    markStage(kStageNoise);
     out->finalX = im.finalX;
     out->finalY = im.finalY;
     out->result = im.result;

@@ -10,6 +10,7 @@
 #include "MexArgs.h"
 #include "MexVersion.h"
 #include "mex.h"
+#include "StageClock.h"
 #include "Threads.h"
 #include "WarpMaps.h"
 
@@ -178,6 +179,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     requireElements(prhs[5], 6, "targetY", "warpmatch:targetY", k, "one per row of ctrlX");
     const bool composing = checkPreviousWarp(prhs[6], prhs[7], M, N);
 
+    startStages();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
     // Other real classes are read by value through double copies.
@@ -208,6 +210,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
             readPreviousMap(in[6], R7, C7, inputs[1]);
             readPreviousMap(in[7], R7, C7, inputs[2]);
         }
+        markStage(kStageConvert);
         warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure);
     }
     if (inputs[0]) CMatlabToOpenCV::release_iplimage(inputs[0]);
@@ -247,6 +250,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         mexargs::fail("warpmatch:memory", "out of memory for %d result points", K);
     }
     mexPrintf("Thread join all\n");
+    markStage(kStageInversion);
     for (mxArray* c : copies)
         if (c) mxDestroyArray(c);
 
@@ -264,4 +268,5 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         for (int c = 0; c < N; ++c)
             for (int s = 1; s < slots; ++s) CMexAndCpp::SetMA(plhs[s], r, c, pixel(results[s - 1], r, c));
     releaseAll(results, 3);
+    markStage(kStageOutputs);
 }
