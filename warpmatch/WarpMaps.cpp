@@ -91,28 +91,6 @@ void splineMaps(const SplinePair& s, int M, int N, Images& im) {
 
 }  // namespace
 
-CoarseGrid coarseGrid(int M, int N) {
-    CoarseGrid g;
-    g.Mq = static_cast<int>(std::ceil(M * 0.25));
-    g.Nq = static_cast<int>(std::ceil(N * 0.25));
-    g.stepX = 4 + 3.0 / (g.Nq - 1);
-    g.stepY = 4 + 3.0 / (g.Mq - 1);
-    return g;
-}
-
-void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
-                    float* smallY, size_t strideY) {
-    for (int i = 0; i < g.Mq; ++i) {
-        const double Y = i * g.stepY;
-        for (int j = 0; j < g.Nq; ++j) {
-            double vx, vy;
-            tpsEvalPair(s, j * g.stepX, Y, &vx, &vy);
-            smallX[i * strideX + j] = static_cast<float>(vx);
-            smallY[i * strideY + j] = static_cast<float>(vy);
-        }
-    }
-}
-
 long fillNoise(IplImage* image) {
     long replaced = 0;
     for (int r = 0; r < image->height; ++r) {

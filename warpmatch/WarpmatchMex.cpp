@@ -141,19 +141,6 @@ const mxArray* asDouble(const mxArray* a, mxArray** copy) {
     return *copy ? *copy : a;
 }
 
-// Previous map image, element (r, c) at r + c*R7 of the first page, where R7
-// and C7 are prevX's row and column counts.
-void readPreviousMap(const mxArray* a, int R7, int C7, IplImage* image) {
-    for (int r = 0; r < image->height; ++r) {
-        float* row = reinterpret_cast<float*>(image->imageData + static_cast<size_t>(r) * image->widthStep);
-        for (int c = 0; c < image->width; ++c) row[c] = static_cast<float>(CMexAndCpp::GetMA(a, r, c, R7, C7));
-    }
-}
-
-float pixel(const IplImage* image, int r, int c) {
-    return reinterpret_cast<const float*>(image->imageData + static_cast<size_t>(r) * image->widthStep)[c];
-}
-
 void releaseAll(IplImage** images, int count) {
     for (int i = 0; i < count; ++i)
         if (images[i]) cvReleaseImage(&images[i]);
@@ -182,11 +169,11 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     startStages();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-    // Other real classes are read by value through double copies.
-    mxArray* copies[9] = {};
-    const mxArray* in[9];
-    // The image converts from any class without a copy.
-    for (int i = 0; i < 9; ++i) in[i] = (i < 6 || composing) && i != 8 ? asDouble(prhs[i], &copies[i]) : prhs[i];
+    // The vectors of other real classes are read by value through double
+    // copies; the images and maps convert from any class without one.
+    mxArray* copies[6] = {};
+    const mxArray* in[6];
+    for (int i = 0; i < 6; ++i) in[i] = asDouble(prhs[i], &copies[i]);
     const SplinePair spline{mxGetPr(in[0]), mxGetPr(in[1]), mxGetPr(in[2]), mxGetPr(in[3]), K};
     const InversionInput points{spline, mxGetPr(in[4]), mxGetPr(in[5])};
 
@@ -195,21 +182,18 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     WarpedImage warped;
     char failure[512] = "";
     try {
-        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(in[8]);
+        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(prhs[8]);
         if (composing) {
-            inputs[1] = cvCreateImage(cvSize(N, M), IPL_DEPTH_32F, 1);
-            inputs[2] = cvCreateImage(cvSize(N, M), IPL_DEPTH_32F, 1);
+            // Both maps with prevX's row count as the stride: the first page
+            // of a 3-D array.
+            const size_t R7 = mxGetM(prhs[6]);
+            inputs[1] = CMatlabToOpenCV::convert_copy_DblTo32F(prhs[6], M, N, R7);
+            inputs[2] = CMatlabToOpenCV::convert_copy_DblTo32F(prhs[7], M, N, R7);
         }
     } catch (const std::exception& e) {
         std::snprintf(failure, sizeof failure, "%s", e.what());
     }
     if (!failure[0]) {
-        if (composing) {
-            const int R7 = static_cast<int>(mxGetM(in[6]));
-            const int C7 = static_cast<int>(mxGetDimensions(in[6])[1]);
-            readPreviousMap(in[6], R7, C7, inputs[1]);
-            readPreviousMap(in[7], R7, C7, inputs[2]);
-        }
         markStage(kStageConvert);
         warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure);
     }
@@ -264,9 +248,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     std::free(outX);
     std::free(outY);
     for (int s = 1; s < slots; ++s) plhs[s] = mxCreateDoubleMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N), mxREAL);
-    for (int r = 0; r < M; ++r)
-        for (int c = 0; c < N; ++c)
-            for (int s = 1; s < slots; ++s) CMexAndCpp::SetMA(plhs[s], r, c, pixel(results[s - 1], r, c));
+    for (int s = 1; s < slots; ++s) CMatlabToOpenCV::ipl_to_matlab(results[s - 1], plhs[s]);
     releaseAll(results, 3);
     markStage(kStageOutputs);
 }

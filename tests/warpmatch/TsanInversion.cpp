@@ -1,6 +1,8 @@
-// The threaded inversion under ThreadSanitizer: built with -fsanitize=thread
-// from the host-free core alone.  Any race makes the sanitizer fail the run;
-// the results must also equal the serial literal inversion bit for bit.
+// The threaded inversion and coarse evaluation under ThreadSanitizer: built
+// with -fsanitize=thread from the host-free core alone.  Any race makes the
+// sanitizer fail the run; the results must also equal the serial literal
+// versions bit for bit.
+#include "CoarseGrid.h"
 #include "ReferenceInversion.h"
 #include "SplineProblem.h"
 #include "Threads.h"
@@ -27,6 +29,23 @@ int main() {
             if (std::memcmp(x.data(), rx.data(), static_cast<size_t>(K) * sizeof(double)) != 0 ||
                 std::memcmp(y.data(), ry.data(), static_cast<size_t>(K) * sizeof(double)) != 0) {
                 std::printf("K %d: threaded results differ from the serial inversion\n", K);
+                ++failures;
+            }
+        }
+    }
+    for (int K : {0, 7, 40}) {
+        SplineProblem p = SplineProblem::random(K, static_cast<unsigned>(K + 100), 60);
+        const CoarseGrid g = coarseGrid(61, 45);  // 16 node rows: no even split
+        const size_t n = static_cast<size_t>(g.Mq * g.Nq);
+        std::vector<float> rx(n), ry(n);
+        referenceCoarseEvaluate(p.pair(), g.Mq, g.Nq, g.stepX, g.stepY, rx.data(), ry.data());
+        for (int workers : {1, 2, 3, 7, 0}) {
+            std::vector<float> x(n), y(n);
+            coarseEvaluate(p.pair(), g, x.data(), static_cast<size_t>(g.Nq), y.data(), static_cast<size_t>(g.Nq),
+                           workers);
+            if (std::memcmp(x.data(), rx.data(), n * sizeof(float)) != 0 ||
+                std::memcmp(y.data(), ry.data(), n * sizeof(float)) != 0) {
+                std::printf("K %d, %d workers: coarse nodes differ from the serial evaluation\n", K, workers);
                 ++failures;
             }
         }
