@@ -1,5 +1,6 @@
 #include "WarpMaps.h"
 
+#include "Parallel.h"
 #include "StageClock.h"
 
 #include <opencv2/imgproc/imgproc_c.h>
@@ -8,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <utility>
+#include <vector>
 
 namespace warpmatch {
 
@@ -92,9 +95,24 @@ void splineMaps(const SplinePair& s, int M, int N, Images& im) {
 }  // namespace
 
 long fillNoise(IplImage* image) {
+    // Finding the rows to fill runs on all cores; the filling stays on this
+    // thread, so rand() is called once per replaced pixel, rows outer, as
+    // in a plain scan.
+    const size_t H = static_cast<size_t>(image->height);
+    std::vector<unsigned char> hasFill(H, 0);
+    parallel::forRanges(H, parallel::workersFor(H * static_cast<size_t>(image->width), size_t(1) << 18),
+                        [&](size_t begin, size_t end) {
+                            for (size_t r = begin; r < end; ++r) {
+                                const float* row = rowOf(image, static_cast<int>(r));
+                                bool any = false;
+                                for (int c = 0; c < image->width; ++c) any |= row[c] < -1.0f;
+                                hasFill[r] = any;
+                            }
+                        });
     long replaced = 0;
-    for (int r = 0; r < image->height; ++r) {
-        float* row = rowOf(image, r);
+    for (size_t r = 0; r < H; ++r) {
+        if (!hasFill[r]) continue;
+        float* row = rowOf(image, static_cast<int>(r));
         for (int c = 0; c < image->width; ++c) {
             if (row[c] < -1.0f) {
                 row[c] = static_cast<float>(std::rand() / 2147483647.0);
@@ -116,13 +134,13 @@ bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prev
             im.remappedY = floatImage(N, M);
             cvRemap(prevX, im.remappedX, im.mapX, im.mapY, kLinearFillOutliers, cvScalarAll(0));
             cvRemap(prevY, im.remappedY, im.mapX, im.mapY, kLinearFillOutliers, cvScalarAll(0));
-            im.finalX = cvCloneImage(im.remappedX);
-            im.finalY = cvCloneImage(im.remappedY);
-            release(im.remappedX);
-            release(im.remappedY);
+            // The final maps are these images themselves: a copy would hold
+            // the same pixels.
+            std::swap(im.finalX, im.remappedX);
+            std::swap(im.finalY, im.remappedY);
         } else {
-            im.finalX = cvCloneImage(im.mapX);
-            im.finalY = cvCloneImage(im.mapY);
+            std::swap(im.finalX, im.mapX);
+            std::swap(im.finalY, im.mapY);
         }
         release(im.mapX);
         release(im.mapY);
