@@ -7,6 +7,7 @@
 #include "WarpMaps.h"
 
 #include <gtest/gtest.h>
+#include <opencv2/core/utility.hpp>
 
 #include <cmath>
 #include <cstdlib>
@@ -326,6 +327,24 @@ TEST_F(Fixture, ConversionsAndOutputCopiesEqualTheElementByElementWay) {
             break;
         }
     }
+}
+
+// A user's own image-library code in the same process must not notice us:
+// the library's thread count and optimisation switch stay as the user set
+// them, whatever the call splits among its own workers.
+TEST_F(Fixture, LeavesTheImageLibrarySettingsAsTheyWere) {
+    const int threads = cv::getNumThreads();
+    const bool optimized = cv::useOptimized();
+    for (int wanted : {1, 3}) {
+        cv::setNumThreads(wanted);
+        const int set = cv::getNumThreads();
+        Args args(SplineProblem::random(25, 2, 300), ramp(520, 300), ramp(520, 300), ramp(520, 300));
+        auto r = run(args);
+        ASSERT_TRUE(r.ok) << r.errorMessage;
+        EXPECT_EQ(cv::getNumThreads(), set);
+        EXPECT_EQ(cv::useOptimized(), optimized);
+    }
+    cv::setNumThreads(threads);
 }
 
 TEST_F(Fixture, NaNInputsFollowTheReadingRules) {
