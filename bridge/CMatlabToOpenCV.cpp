@@ -1,6 +1,7 @@
 #include "CMatlabToOpenCV.h"
 
 #include "MatrixImage.h"
+#include "Resources.h"
 
 #include <cstring>
 
@@ -11,7 +12,7 @@ namespace {
 // value, NaN as 0.1; 8-bit pixels are rounded and saturated
 // (matriximage::saturateToByte), float ones take the nearest float.
 IplImage* fromMatrix(const mxArray* a, size_t row0, size_t col0, int rows, int cols, size_t stride, int depth) {
-    IplImage* image = cvCreateImage(cvSize(cols, rows), depth, 1);
+    IplImage* image = resources::createImage(cvSize(cols, rows), depth, 1);
     matriximage::toImage(matriximage::viewOf(a, stride), row0, col0, image,
                          matriximage::workersForPixels(static_cast<size_t>(rows) * static_cast<size_t>(cols)));
     return image;
@@ -74,7 +75,7 @@ void CMatlabToOpenCV::release_mx_iplimage(IplImage* image) {
     mxFree(image);
 }
 
-void CMatlabToOpenCV::release_iplimage(IplImage* image) { cvReleaseImage(&image); }
+void CMatlabToOpenCV::release_iplimage(IplImage* image) { resources::releaseImage(image); }
 
 void CMatlabToOpenCV::DivS(IplImage* image, float divisor) {
     for (int i = 0; i < image->height; ++i) {

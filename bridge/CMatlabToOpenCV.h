@@ -16,7 +16,9 @@ public:
     ~CMatlabToOpenCV() {}
 
     // The matrix may be of any real numeric or logical class; its values are
-    // read as doubles.  Large matrices are copied on all cores.
+    // read as doubles.  Large matrices are copied on all cores.  The images
+    // are made and counted by the bridge (Resources.h); they throw
+    // cv::Exception when the library fails.
     // New 8-bit image: values rounded to nearest (halves to even) and
     // saturated to 0..255 over the whole range (+Inf gives 255, -Inf 0), NaN as 0.
     static IplImage* convert_copy(const mxArray* a);
@@ -40,7 +42,8 @@ public:
     // pixels strictly above width.  Release with release_mx_iplimage.
     static IplImage* create_iplimage(int height, int width, int depth);
     static void release_mx_iplimage(IplImage* image);
-    // Releases an image made by OpenCV; the caller's pointer must not be used again.
+    // Releases an image made by the conversions (or resources::createImage);
+    // the caller's pointer must not be used again.
     static void release_iplimage(IplImage* image);
     // Divides every pixel in place.  8-bit pixels are truncated toward zero
     // and saturated to 0..255 (NaN gives 0).

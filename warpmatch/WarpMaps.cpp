@@ -1,6 +1,7 @@
 #include "WarpMaps.h"
 
 #include "Parallel.h"
+#include "Resources.h"
 #include "StageClock.h"
 
 #include <opencv2/imgproc/imgproc_c.h>
@@ -24,12 +25,10 @@ float* rowOf(IplImage* image, int r) {
 }
 
 IplImage* floatImage(int width, int height) {
-    return cvCreateImage(cvSize(width, height), IPL_DEPTH_32F, 1);
+    return resources::createImage(cvSize(width, height), IPL_DEPTH_32F, 1);
 }
 
-void release(IplImage*& image) {
-    if (image) cvReleaseImage(&image);
-}
+void release(IplImage*& image) { resources::releaseImage(image); }
 
 // Every image one warpImage call makes, so a library failure halfway can
 // release exactly what exists.

@@ -21,7 +21,8 @@ namespace warpmatch {
 long fillNoise(IplImage* image);
 
 // The result of warpImage; the caller releases the three images with
-// cvReleaseImage.
+// resources::releaseImage (every image here is made through the bridge's
+// counted functions).
 struct WarpedImage {
     IplImage* finalX = nullptr;
     IplImage* finalY = nullptr;

@@ -1,13 +1,12 @@
 // Where one warpmatch call spends its time: the plug-in's own sources are
 // compiled in, so the stage clock can be switched on, and one whole call on
-// a 2048x2048 image runs through the embedded host.  Before timing, the
+// a 2048x2048 image (64x64 in a smoke run) runs through the embedded host.  Before timing, the
 // points and maps are compared with those of the built plug-in.  Counters
 // give the median milliseconds of each stage.
+#include "BenchSupport.h"
 #include "MexHost.h"
 #include "SplineProblem.h"
 #include "StageClock.h"
-
-#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -20,7 +19,6 @@ using namespace warpmatch;
 
 namespace {
 
-const size_t kSide = 2048;
 
 struct Call {
     std::vector<mexhost::ArrayPtr> args;
@@ -31,17 +29,17 @@ struct Call {
     }
 };
 
-Call makeCall(int K) {
-    SplineProblem p = SplineProblem::random(K, 11, static_cast<double>(kSide));
+Call makeCall(int K, size_t side) {
+    SplineProblem p = SplineProblem::random(K, 11, static_cast<double>(side));
     auto column = [](const std::vector<double>& v) { return mexhost::matrix(v.size(), 1, v); };
     Call c;
     for (const auto* v : {&p.coefX, &p.coefY, &p.ctrlX, &p.ctrlY, &p.targetX, &p.targetY})
         c.args.push_back(column(*v));
     c.args.push_back(mexhost::matrix(0, 0));
     c.args.push_back(mexhost::matrix(0, 0));
-    std::vector<double> pixels(kSide * kSide);
+    std::vector<double> pixels(side * side);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<double>((i * 7919) % 256);
-    c.args.push_back(mexhost::matrix(kSide, kSide, pixels));
+    c.args.push_back(mexhost::matrix(side, side, pixels));
     return c;
 }
 
@@ -62,16 +60,17 @@ double median(std::vector<double> v) {
     return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
-void Stages2048(benchmark::State& state) {
+void Stages(benchmark::State& state) {
     const int K = static_cast<int>(state.range(0));
+    const size_t side = static_cast<size_t>(state.range(1));
     mexhost::setArgumentCheck(false);
     setenv("REGMEX_PLUGIN_DIR", REGMEX_PLUGIN_DIR_BENCH, 0);
-    const Call call = makeCall(K);
+    const Call call = makeCall(K, side);
     {
         mexhost::Plugin plugin(mexhost::pluginPath("warpmatch"));
         if (!sameOutputs(mexhost::callEntry(mexFunction, "warpmatch", 4, call.list()), plugin.call(4, call.list()))) {
-            state.SkipWithError("points or maps differ from the built plug-in");
-            return;
+            mexhost::setArgumentCheck(true);
+            return regmexbench::fail(state, "points or maps differ from the built plug-in");
         }
     }
     std::vector<std::vector<double>> seconds(kStageCount);
@@ -82,7 +81,7 @@ void Stages2048(benchmark::State& state) {
         auto r = mexhost::callEntry(mexFunction, "warpmatch", 4, call.list());
         stageTimes = nullptr;
         if (!r.ok) {
-            state.SkipWithError(r.errorMessage.c_str());
+            regmexbench::fail(state, r.errorMessage);
             break;
         }
         double sum = 0;
@@ -102,6 +101,10 @@ void Stages2048(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(Stages2048)->Arg(0)->Arg(200)->Iterations(5)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-BENCHMARK_MAIN();
+void regmexbench::registerBenchmarks() {
+    auto* b = benchmark::RegisterBenchmark("Stages", Stages)->Unit(benchmark::kMillisecond)->UseRealTime();
+    if (smoke())
+        b->Args({5, 64})->Iterations(1);
+    else
+        b->Args({0, 2048})->Args({200, 2048})->Iterations(5);
+}
