@@ -11,9 +11,11 @@
 %   Arguments
 %     IMAGE     grey-level matrix, M rows by N columns (any real numeric or
 %               logical class: double, single, uint8 from imread, ...).
-%               Values are rounded to the nearest integer and saturated to
-%               0..255 before matching, so scale doubles in 0..1 by 255
-%               first.  NaN counts as 0.  Convert colour images to grey
+%               Values are rounded to the nearest integer (halves to the
+%               even one) and saturated to 0..255 before matching: every
+%               value above 255, Inf included, counts as 255, every value
+%               below 0 as 0, so scale doubles in 0..1 by 255 first.  NaN
+%               counts as 0.  Convert colour images to grey
 %               first (rgb2gray, or mean(img, 3)).
 %     REGION    -1 (or any vector whose first element is exactly -1)
 %               searches the whole image.  Otherwise [X Y WIDTH HEIGHT]:
