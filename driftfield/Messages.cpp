@@ -7,8 +7,8 @@
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
+#include <exception>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 namespace driftfield {
@@ -229,7 +229,9 @@ private:
 constexpr std::chrono::milliseconds kStopPollWait{2};
 
 // Hands lines 0 .. count-1 to the workers one at a time.  Should a thread
-// fail to start, the ones running (at least the calling thread) take its share.
+// fail to start (no thread, or no memory for its state), the ones running (at
+// least the calling thread) take its share; an exception leaving here with
+// workers still running would end the process.
 template <typename Work>
 void forEachLine(int count, std::vector<Workspace>& spaces, StopState& stop, Work work) {
     std::atomic<int> next{0};
@@ -257,7 +259,7 @@ void forEachLine(int count, std::vector<Workspace>& spaces, StopState& stop, Wor
     for (size_t t = 1; t < wanted; ++t) {
         try {
             workers.emplace_back(worker, std::ref(spaces[t]));
-        } catch (const std::system_error&) {
+        } catch (const std::exception&) {
             break;
         }
     }

@@ -1,35 +1,60 @@
-// gridcorners: Harris corners per 50x50 block of a grey-level image file.
+// gridcorners: Harris corners per 50x50 block of a grey-level image, read
+// from a file or given as a matrix.
 //
 //   P = gridcorners(filename, minDistance, quality, limitPerBlock, adaptive)
+//   P = gridcorners(image, minDistance, quality, limitPerBlock, adaptive)
 //
 // P is 2 x K: 1-based [x; y] of every corner, blocks in raster order, each
 // block's corners strongest first.
+#include "BlockDetection.h"
 #include "BlockGrid.h"
+#include "CMatlabToOpenCV.h"
 #include "Interrupt.h"
 #include "LoadImage.h"
 #include "MexArgs.h"
 #include "MexVersion.h"
+#include "Resources.h"
 #include "mex.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/core/core_c.h>
-#include <opencv2/imgproc/imgproc_c.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <functional>
+#include <new>
 #include <sys/stat.h>
 
 using namespace gridcorners;
 
 namespace {
 
-const char* const kUsage = "P = gridcorners(filename, minDistance, quality, limitPerBlock, adaptive)";
+const char* const kUsage = "P = gridcorners(filename or image, minDistance, quality, limitPerBlock, adaptive)";
+
+constexpr mexargs::Arg kFilename{0, "filename", "gridcorners:filename"};
+constexpr mexargs::Arg kImage{0, "image", "gridcorners:image"};
+constexpr mexargs::Arg kSource{0, "filename or image", "gridcorners:filename"};
+constexpr mexargs::Arg kMinDistance{1, "minDistance", "gridcorners:minDistance"};
+constexpr mexargs::Arg kQuality{2, "quality", "gridcorners:quality"};
+constexpr mexargs::Arg kLimit{3, "limitPerBlock", "gridcorners:limit"};
+constexpr mexargs::Arg kAdaptive{4, "adaptive", "gridcorners:adaptive"};
+constexpr int kArgCount = 5;
+
 const int kNameBuffer = 1024;
 // The detector turns the distance into an int grid cell and fails on huge
 // values.  No two pixels of a block are 70 apart, so every distance from
 // here up keeps one corner per block, as this one does.
 const double kDistanceCap = 1.0e6;
+// The point buffer is taken from the host before the image is loaded, when
+// the image's size is not known yet: this much serves a 2048x2048 image with
+// up to 62 corners per block.  A call that needs more loads the image a
+// second time, after the buffer has been replaced.
+const double kFirstBufferBytes = 8.0 * 1024.0 * 1024.0;
+// An 8-bit image of the library holds at most this many bytes, its rows
+// padded to a multiple of 4.
+const double kMaxImageBytes = 2147483647.0;
 
 struct Options {
     double distance;
@@ -38,168 +63,224 @@ struct Options {
     bool adaptive;
 };
 
+// Argument 1: a file name, or a grey image held in a matrix.
+struct Source {
+    const mxArray* matrix = nullptr;  // set for the matrix form
+    char name[kNameBuffer] = "";      // set for the file form
+};
+
 // Copies the file name into name (kNameBuffer bytes), never cutting it.
 void readName(const mxArray* a, char* name) {
-    const char* id = "gridcorners:filename";
-    char what[192];
-    mexargs::describe(a, what, sizeof what);
-    if (!mxIsChar(a) || mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 1 || mxGetN(a) < 1)
-        mexargs::fail(id, "argument 1 (filename) must be a non-empty character row vector, got %s", what);
+    if (mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 1 || mxGetN(a) < 1)
+        mexargs::refuse(kFilename, a, " must be a non-empty character row vector");
     const size_t length = mxGetN(a);
+    const mexargs::Arg tooLong = kFilename.as("gridcorners:filenameLength");
     if (length > static_cast<size_t>(kNameBuffer - 1))
-        mexargs::fail("gridcorners:filenameLength",
-                      "argument 1 (filename) may have at most %d characters, got %llu", kNameBuffer - 1,
-                      static_cast<unsigned long long>(length));
+        mexargs::failArg(tooLong, " may have at most %d characters, got %llu", kNameBuffer - 1,
+                         static_cast<unsigned long long>(length));
     // Characters that encode to several bytes can still overflow the buffer.
     if (mxGetString(a, name, kNameBuffer) != 0)
-        mexargs::fail("gridcorners:filenameLength",
-                      "argument 1 (filename) does not fit in %d bytes once encoded", kNameBuffer - 1);
-    if (std::strlen(name) < length)
-        mexargs::fail(id, "argument 1 (filename) contains a NUL character");
+        mexargs::failArg(tooLong, " does not fit in %d bytes once encoded", kNameBuffer - 1);
+    if (std::strlen(name) < length) mexargs::failArg(kFilename, " contains a NUL character");
+}
+
+// A grey image matrix, small enough for an 8-bit image of the library.
+void checkMatrix(const mxArray* a) {
+    mexargs::requireImage2D(kImage, a);
+    const double rows = static_cast<double>(mxGetM(a));
+    const double paddedCols = std::ceil(static_cast<double>(mxGetN(a)) / 4.0) * 4.0;
+    if (rows * paddedCols > kMaxImageBytes)
+        mexargs::refuse(kImage, a, " may hold at most %.0f bytes as an 8-bit image (rows times columns rounded "
+                                   "up to a multiple of 4)", kMaxImageBytes);
+}
+
+void readSource(const mxArray* a, Source& source) {
+    if (mxIsChar(a)) {
+        readName(a, source.name);
+    } else if (mxIsNumeric(a) || mxIsLogical(a)) {
+        checkMatrix(a);
+        source.matrix = a;
+    } else {
+        mexargs::refuse(kSource, a, " must be a file name (a non-empty character row vector) or a grey image "
+                                    "(a 2-D real numeric or logical matrix)");
+    }
 }
 
 Options readOptions(const mxArray* const prhs[]) {
     Options o;
-    o.distance = mexargs::realScalar(prhs[1], "gridcorners:minDistance", 2, "minDistance");
+    o.distance = mexargs::realScalar(kMinDistance, kMinDistance.of(prhs));
     if (!std::isfinite(o.distance) || o.distance < 0.0)
-        mexargs::fail("gridcorners:minDistance",
-                      "argument 2 (minDistance) must be a finite number >= 0, got %g", o.distance);
+        mexargs::failArg(kMinDistance, " must be a finite number >= 0, got %g", o.distance);
     if (o.distance > kDistanceCap) o.distance = kDistanceCap;
 
-    o.quality = mexargs::realScalar(prhs[2], "gridcorners:quality", 3, "quality");
+    o.quality = mexargs::realScalar(kQuality, kQuality.of(prhs));
     // The level is a fraction of the block's strongest response.  Above 1 no
     // pixel can pass, and in adaptive mode a huge level would be lowered by
     // 0.8 thousands of times in every block before reaching 0.005.
     if (!std::isfinite(o.quality) || !(o.quality > 0.0) || o.quality > 1.0)
-        mexargs::fail("gridcorners:quality", "argument 3 (quality) must be a number in (0, 1], got %g",
-                      o.quality);
+        mexargs::failArg(kQuality, " must be a number in (0, 1], got %g", o.quality);
 
-    const double limit = mexargs::realScalar(prhs[3], "gridcorners:limit", 4, "limitPerBlock");
+    const double limit = mexargs::realScalar(kLimit, kLimit.of(prhs));
     // The detector takes a limit of 0 as "no limit", which the buffer cannot hold.
     if (!(limit >= 1.0) || !(limit < 2147483648.0))
-        mexargs::fail("gridcorners:limit",
-                      "argument 4 (limitPerBlock) must be from 1 to 2147483647 (truncated toward zero), got %g",
-                      limit);
+        mexargs::failArg(kLimit, " must be from 1 to 2147483647 (truncated toward zero), got %g", limit);
     o.limit = static_cast<int>(limit);
 
-    o.adaptive = adaptiveOn(mexargs::realScalar(prhs[4], "gridcorners:adaptive", 5, "adaptive"));
+    o.adaptive = adaptiveOn(mexargs::realScalar(kAdaptive, kAdaptive.of(prhs)));
     return o;
 }
 
 // Refuses a name that is not a readable regular file, before the loader runs.
 void checkFile(const char* name) {
+    const mexargs::Arg missing = kFilename.as("gridcorners:fileNotFound");
     struct stat info;
-    if (stat(name, &info) != 0)
-        mexargs::fail("gridcorners:fileNotFound", "argument 1 (filename): there is no file '%s'", name);
+    if (stat(name, &info) != 0) mexargs::failArg(missing, ": there is no file '%s'", name);
     if (!S_ISREG(info.st_mode))
-        mexargs::fail("gridcorners:fileNotFound", "argument 1 (filename): '%s' is %s, not an image file", name,
-                      S_ISDIR(info.st_mode) ? "a directory" : "not a regular file");
-}
-
-// Every block in raster order; returns the number of points stored, or -1
-// when the host asked to interrupt (polled between blocks).  Only library
-// calls happen here, so the caller may catch what they throw.
-int detectBlocks(IplImage* image, IplImage* eig, IplImage* temp, CvPoint2D32f* points, const BlockGrid& grid,
-                 const Options& o, InterruptPoll& interrupt) {
-    int total = 0;
-    for (int i = 0; i < grid.blocksY; ++i) {
-        for (int j = 0; j < grid.blocksX; ++j) {
-            if (interrupt.pending()) return -1;
-            const CvRect rect = blockRect(i, j, image->width, image->height);
-            cvSetImageROI(image, rect);
-            cvSetImageROI(eig, rect);
-            cvSetImageROI(temp, rect);
-            CvPoint2D32f* block = points + total;
-            const int count = detectWithRetries(
-                [&](double level) {
-                    int found = o.limit;  // in: the limit, out: the number found
-                    cvGoodFeaturesToTrack(image, eig, temp, block, &found, level, o.distance, 0, 3, 1, level);
-                    return found;
-                },
-                o.quality, o.limit, o.adaptive);
-            offsetPoints(block, count, rect.x, rect.y);
-            total += count;
-        }
-    }
-    return total;
+        mexargs::failArg(missing, ": '%s' is %s, not an image file", name,
+                         S_ISDIR(info.st_mode) ? "a directory" : "not a regular file");
 }
 
 // The exception's text without the trailing line break OpenCV puts there.
-void copyMessage(const std::exception& e, char* buf, size_t size) {
-    std::snprintf(buf, size, "%s", e.what());
+void copyMessage(const char* text, char* buf, size_t size) {
+    std::snprintf(buf, size, "%s", text);
     size_t n = std::strlen(buf);
     while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == ' ')) buf[--n] = '\0';
     if (n == 0) std::snprintf(buf, size, "unknown error");
 }
 
-void releaseImages(IplImage*& image, IplImage*& eig, IplImage*& temp) {
-    if (image) cvReleaseImage(&image);
-    if (eig) cvReleaseImage(&eig);
-    if (temp) cvReleaseImage(&temp);
+// The 8-bit image of a matrix, as tmatch converts its inputs; null with
+// the reason in failure when it cannot be made.
+IplImage* convertMatrix(const mxArray* a, char* failure, size_t size, bool* noMemory) {
+    try {
+        return CMatlabToOpenCV::convert_copy(a);
+    } catch (const cv::Exception& e) {
+        *noMemory = e.code == cv::Error::StsNoMem;
+        copyMessage(e.what(), failure, size);
+    } catch (const std::bad_alloc&) {
+        *noMemory = true;
+        copyMessage("std::bad_alloc", failure, size);
+    } catch (const std::exception& e) {
+        copyMessage(e.what(), failure, size);
+    }
+    return nullptr;
 }
 
-}  // namespace
+[[noreturn]] void failLoad(const char* name, const LoadFailure& why) {
+    if (why.kind == LoadFailure::outOfMemory)
+        mexargs::failArg(kFilename.as("gridcorners:outOfMemory"), ": there is not enough memory to decode '%s': %s",
+                         name, why.message);
+    mexargs::failArg(kFilename.as("gridcorners:imageRead"), ": '%s' cannot be read or decoded as an image", name);
+}
 
-void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts("gridcorners", nrhs, 5, nlhs, 1, kUsage);
-    if (nrhs > 5)
-        mexargs::fail("gridcorners:nargin", "gridcorners takes 5 input arguments, got %d. Usage: %s", nrhs,
-                      kUsage);
-    char name[kNameBuffer];
-    readName(prhs[0], name);
-    const Options o = readOptions(prhs);
-    checkFile(name);
+[[noreturn]] void failTooLarge(int W, int H, const BlockGrid& grid, int limit, double bytes) {
+    mexargs::fail("gridcorners:tooLarge",
+                  "a %dx%d image (%d blocks) with limitPerBlock %d needs a %.0f-byte point buffer, more than "
+                  "the %.0f bytes allowed; lower limitPerBlock (a block holds at most %d corners)",
+                  W, H, grid.blocksX * grid.blocksY, limit, bytes, kMaxPointBufferBytes, kMaxCornersPerBlock);
+}
 
-    IplImage* image = cvLoadImage(name, CV_LOAD_IMAGE_GRAYSCALE);
-    if (!image)
-        mexargs::fail("gridcorners:imageRead", "argument 1 (filename): '%s' cannot be read or decoded as an image",
-                      name);
+// Loads the file with a point buffer from the host taken first, and a
+// larger one (with the file loaded again) when the image needs more.
+// Returns the image and sets buffer; raises with nothing alive.
+IplImage* loadWithBuffer(const char* name, const Options& o, void*& buffer) {
+    double have = kFirstBufferBytes;
+    buffer = mxMalloc(static_cast<size_t>(have));
+    LoadFailure why;
+    IplImage* image = loadImage(name, CV_LOAD_IMAGE_GRAYSCALE, &why);
+    if (!image) {
+        mxFree(buffer);
+        failLoad(name, why);
+    }
     const int W = image->width;
     const int H = image->height;
     const BlockGrid grid = blockGrid(W, H);
     const double bytes = pointBufferBytes(grid, o.limit);
-    if (bytes > kMaxPointBufferBytes) {
-        cvReleaseImage(&image);
-        mexargs::fail("gridcorners:bufferSize",
-                      "a %dx%d image (%d blocks) with limitPerBlock %d needs a %.0f-byte point buffer, more than "
-                      "the %.0f bytes allowed; lower limitPerBlock (a block holds at most %d corners)",
-                      W, H, grid.blocksX * grid.blocksY, o.limit, bytes, kMaxPointBufferBytes, kMaxCornersPerBlock);
+    if (bytes <= have) return image;
+    resources::releaseImage(image);
+    mxFree(buffer);
+    if (bytes > kMaxPointBufferBytes) failTooLarge(W, H, grid, o.limit, bytes);
+    buffer = mxMalloc(static_cast<size_t>(bytes));
+    image = loadImage(name, CV_LOAD_IMAGE_GRAYSCALE, &why);
+    if (!image || image->width != W || image->height != H) {
+        const bool loaded = image != nullptr;
+        resources::releaseImage(image);
+        mxFree(buffer);
+        if (!loaded) failLoad(name, why);
+        mexargs::failArg(kFilename.as("gridcorners:imageRead"), ": '%s' changed while it was read", name);
+    }
+    return image;
+}
+
+}  // namespace
+
+// MATLAB unwinds a failing host call without destructors, so every host
+// call below happens while no image exists: the point buffer is taken before
+// the image is loaded or converted, and the result is made after all images
+// are released.  The block loop's workers call no host function.
+void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    mexargs::checkCounts("gridcorners", nrhs, kArgCount, kArgCount, nlhs, 1, kUsage);
+    Source source;
+    readSource(prhs[0], source);
+    const Options o = readOptions(prhs);
+
+    IplImage* image = nullptr;
+    void* buffer = nullptr;
+    Pixels pixels;
+    if (source.matrix) {
+        const mxArray* a = source.matrix;
+        const int H = static_cast<int>(mxGetM(a));
+        const int W = static_cast<int>(mxGetN(a));
+        const BlockGrid grid = blockGrid(W, H);
+        const double bytes = pointBufferBytes(grid, o.limit);
+        if (bytes > kMaxPointBufferBytes) failTooLarge(W, H, grid, o.limit, bytes);
+        buffer = mxMalloc(static_cast<size_t>(bytes));
+        if (mxIsUint8(a) || mxIsLogical(a)) {
+            // The 8-bit conversion keeps these values as they are (true as
+            // 1), so the workers cut the blocks from the matrix itself.
+            static_assert(sizeof(mxLogical) == 1, "a logical element is one byte");
+            pixels = matrixPixels(static_cast<const unsigned char*>(mxGetData(a)), H, W, mxIsLogical(a));
+        } else {
+            char failure[512] = "";
+            bool noMemory = false;
+            image = convertMatrix(a, failure, sizeof failure, &noMemory);
+            if (!image) {
+                mxFree(buffer);
+                if (noMemory)
+                    mexargs::fail("gridcorners:outOfMemory", "there is not enough memory for the %dx%d image: %s",
+                                  W, H, failure);
+                mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
+            }
+            pixels = imagePixels(image);
+        }
+    } else {
+        checkFile(source.name);
+        image = loadWithBuffer(source.name, o, buffer);
+        pixels = imagePixels(image);
     }
 
-    IplImage* eig = nullptr;
-    IplImage* temp = nullptr;
-    char failure[512] = "";
-    try {
-        eig = cvCreateImage(cvSize(W, H), IPL_DEPTH_32F, 1);
-        temp = cvCreateImage(cvSize(W, H), IPL_DEPTH_32F, 1);
-    } catch (const std::exception& e) {
-        copyMessage(e, failure, sizeof failure);
-    }
-    if (failure[0]) {
-        releaseImages(image, eig, temp);
-        mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
-    }
-
-    CvPoint2D32f* points = static_cast<CvPoint2D32f*>(mxMalloc(static_cast<size_t>(bytes)));
-    int K = 0;
+    const int W = pixels.width;
+    const int H = pixels.height;
+    const BlockGrid grid = blockGrid(W, H);
+    const Slots slots = slotsIn(buffer, grid, o.limit);
+    const DetectOptions options{o.distance, o.quality, o.limit, o.adaptive};
     InterruptPoll interrupt;
-    try {
-        K = detectBlocks(image, eig, temp, points, grid, o, interrupt);
-    } catch (const std::exception& e) {
-        copyMessage(e, failure, sizeof failure);
-    }
-    if (failure[0] || K < 0) {
-        mxFree(points);
-        releaseImages(image, eig, temp);
-        if (K < 0)
+    std::function<bool()> shouldStop;
+    if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
+    const BlockRun run = detectBlocks(pixels, options, machineWorkers(grid), slots, shouldStop);
+    resources::releaseImage(image);
+    if (run.status != RunStatus::done) {
+        mxFree(buffer);
+        if (run.status == RunStatus::stopped)
             mexargs::fail("gridcorners:interrupted", "interrupted in the blocks of a %dx%d image; nothing is returned",
                           W, H);
-        mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
+        if (run.status == RunStatus::outOfMemory)
+            mexargs::fail("gridcorners:outOfMemory",
+                          "there is not enough memory for the working images of the %dx%d image: %s", W, H,
+                          run.message);
+        mexargs::fail("gridcorners:opencv", "the image library failed: %s", run.message);
     }
 
-    plhs[0] = mxCreateDoubleMatrix(2, static_cast<mwSize>(K), mxREAL);
-    writeOneBased(points, K, mxGetPr(plhs[0]));
-
-    mxFree(points);
-    releaseImages(image, eig, temp);
+    plhs[0] = mxCreateDoubleMatrix(2, static_cast<mwSize>(run.total), mxREAL);
+    writeSlots(slots, mxGetPr(plhs[0]));
+    mxFree(buffer);
 }

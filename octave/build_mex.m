@@ -11,8 +11,12 @@ function build_mex (varargin)
 %   interface headers) is found through pkg-config where it exists, else in
 %   /usr/include/opencv4 and the system library folders; give -I and -L
 %   arguments to point elsewhere.  The MEX files and their help files go to
-%   FOLDER, by default build/mex at the top of the source tree; add that
-%   folder to the path to use them.
+%   FOLDER, by default build/mex at the top of the source tree, with
+%   tpsfit.m and tmatchpeak.m; add that folder to the path to use them.
+%
+%   What each plug-in compiles and links is read from its folder's
+%   Sources.txt (the format is described at the top of that file); a
+%   missing description or source stops the build.
 %
 %   Every command is printed before it runs.  Missing tools stop the build
 %   with a message naming what is missing.
@@ -46,21 +50,30 @@ function build_mex (varargin)
     mkdir (outdir);
   end
 
-  bridge = list_sources (fullfile (root, 'bridge'));
-  incflags = [{['-I' fullfile(root, 'bridge')]}, strcat('-I', includes)];
-  libflags = [strcat('-L', libdirs), {'-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core'}];
+  cvinc = strcat ('-I', includes);
+  cvlib = strcat ('-L', libdirs);
   plugins = {'tmatch', 'gridcorners', 'warpmatch', 'driftfield'};
   for p = 1:numel (plugins)
     name = plugins{p};
-    sources = [list_sources(fullfile(root, name)), bridge];
+    d = read_sources (root, name);
+    incflags = {['-I' fullfile(root, name)], ['-I' fullfile(root, 'bridge')]};
+    libflags = strcat ('-l', d.libs);
+    if (any (strncmp (d.libs, 'opencv_', 7)))
+      incflags = [incflags, cvinc];
+      libflags = [cvlib, libflags];
+    end
     if (isOctave)
-      build_octave (name, sources, incflags, libflags, outdir);
+      build_octave (name, d.sources, incflags, libflags, outdir);
     else
-      args = [{'-compatibleArrayDims', '-outdir', outdir, '-output', name}, incflags, sources, libflags];
+      args = [{'-compatibleArrayDims', '-outdir', outdir, '-output', name}, incflags, d.sources, libflags];
       show ('mex', args);
       mex (args{:});
     end
     copyfile (fullfile (here, [name '.m']), fullfile (outdir, [name '.m']));
+  end
+  % The m-functions that go with the plug-ins.
+  for name = {'tpsfit', 'tmatchpeak'}
+    copyfile (fullfile (here, [name{1} '.m']), fullfile (outdir, [name{1} '.m']));
   end
   fprintf ('regmex: built %s in %s\n', strjoin (plugins, ', '), outdir);
 end
@@ -114,9 +127,47 @@ function [includes, libdirs] = find_opencv (includes, libdirs)
   end
 end
 
-function files = list_sources (folder)
-  d = dir (fullfile (folder, '*.cpp'));
-  files = cellfun (@(n) fullfile (folder, n), {d.name}, 'UniformOutput', false);
+function d = read_sources (root, name)
+  % The plug-in's Sources.txt: its shell, core and bridge files (full
+  % paths, in that order) and its libraries.
+  file = fullfile (root, name, 'Sources.txt');
+  [fid, msg] = fopen (file, 'r');
+  if (fid < 0)
+    error ('regmex:build', 'build_mex: cannot read %s: %s', file, msg);
+  end
+  text = fread (fid, Inf, 'char=>char')';
+  fclose (fid);
+  lists = struct ('shell', {{}}, 'core', {{}}, 'bridge', {{}}, 'libs', {{}});
+  lines = strsplit (strrep (text, char (13), ''), char (10));
+  for k = 1:numel (lines)
+    line = lines{k};
+    bare = strtrim (line);
+    if (~isempty (bare) && bare(1) ~= '#')
+      t = regexp (line, '^(shell|core|bridge|libs):(.*)$', 'tokens', 'once');
+      if (isempty (t))
+        error ('regmex:build', 'build_mex: %s line %d is not a shell:, core:, bridge: or libs: line: %s', ...
+               file, k, line);
+      end
+      words = regexp (t{2}, '\S+', 'match');
+      lists.(t{1}) = [lists.(t{1}), words];
+    end
+  end
+  if (isempty (lists.shell))
+    error ('regmex:build', 'build_mex: %s names no shell: files', file);
+  end
+  folders = {fullfile(root, name), fullfile(root, name), fullfile(root, 'bridge')};
+  keys = {'shell', 'core', 'bridge'};
+  d.sources = {};
+  for k = 1:numel (keys)
+    for w = lists.(keys{k})
+      path = fullfile (folders{k}, w{1});
+      if (~exist (path, 'file'))
+        error ('regmex:build', 'build_mex: %s names %s, which is missing', file, path);
+      end
+      d.sources{end + 1} = path;
+    end
+  end
+  d.libs = lists.libs;
 end
 
 function build_octave (name, sources, incflags, libflags, outdir)
@@ -135,7 +186,7 @@ function build_octave (name, sources, incflags, libflags, outdir)
       error ('regmex:build', 'build_mex: compiling %s failed:\n%s', sources{k}, out);
     end
   end
-  args = [{'--mex', '-o', fullfile(outdir, [name '.mex'])}, objects, libflags, {'-lpthread'}];
+  args = [{'--mex', '-o', fullfile(outdir, [name '.mex'])}, objects, libflags];
   show ('mkoctfile', args);
   [out, status] = mkoctfile (args{:});
   if (status ~= 0)

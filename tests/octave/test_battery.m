@@ -25,6 +25,7 @@ function battery_tmatch ()
   ok ();
   refuse (@() tmatch (img), "tmatch:nargin", ok);
   refuse (@() tmatch (img, -1), "tmatch:nargin", ok);
+  refuse (@() tmatch (img, -1, tpl, 42), "tmatch:nargin", ok);
   refuse (@() two_results (@tmatch, img, -1, tpl), "tmatch:nargout", ok);
   refuse (@() tmatch (repmat (img, [1 1 3]), -1, tpl), "tmatch:image", ok);       % colour image
   refuse (@() tmatch ({img}, -1, tpl), "tmatch:image", ok);                       % cell
@@ -65,7 +66,9 @@ function battery_gridcorners (dir)
   refuse (@() gridcorners (name), "gridcorners:nargin", ok);
   refuse (@() gridcorners (name, 5, 0.04, 4), "gridcorners:nargin", ok);
   refuse (@() two_results (@gridcorners, name, 5, 0.04, 4, 0), "gridcorners:nargout", ok);
-  refuse (@() gridcorners (board, 5, 0.04, 4, 0), "gridcorners:filename", ok);    % the image, not its file
+  assert (gridcorners (board, 5, 0.04, 4, 0), expected);                           % the image, not its file
+  refuse (@() gridcorners (cat (3, board, board, board), 5, 0.04, 4, 0), "gridcorners:image", ok);  % colour
+  refuse (@() gridcorners (zeros (0, 3), 5, 0.04, 4, 0), "gridcorners:image", ok);
   refuse (@() gridcorners ({name}, 5, 0.04, 4, 0), "gridcorners:filename", ok);   % cell
   refuse (@() gridcorners (struct ("name", name), 5, 0.04, 4, 0), "gridcorners:filename", ok);
   refuse (@() gridcorners (name', 5, 0.04, 4, 0), "gridcorners:filename", ok);    % a column of characters
