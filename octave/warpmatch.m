@@ -106,9 +106,11 @@
 %                        per point, so from a few thousand points on it runs
 %                        for minutes: Ctrl-C stops it
 %     warpmatch:interrupted  Ctrl-C (or the host's interrupt) during the
-%                        point search: the workers stop between grid columns,
-%                        all are joined and everything is released; no result
-%                        is returned, and "Thread join all" is still printed
+%                        spline maps (checked between rows of the coarse grid,
+%                        before any worker starts) or the point search (the
+%                        workers stop between grid columns, all are joined
+%                        and "Thread join all" is still printed); everything
+%                        is released and no result is returned
 %     warpmatch:opencv   the image library reported a failure
 %     warpmatch:thread   a worker thread could not be started or joined
 %                        (every started worker has finished when it is raised)

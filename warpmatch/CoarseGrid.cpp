@@ -2,7 +2,9 @@
 
 #include "Parallel.h"
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace warpmatch {
 
@@ -22,12 +24,20 @@ CoarseGrid coarseGrid(int M, int N) {
     return g;
 }
 
-void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
-                    float* smallY, size_t strideY, int workers) {
+bool coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
+                    float* smallY, size_t strideY, int workers, const std::function<bool()>& shouldStop) {
     const size_t nodes = static_cast<size_t>(g.Mq) * static_cast<size_t>(g.Nq);
     if (workers <= 0) workers = parallel::workersFor(nodes * static_cast<size_t>(s.K + 1), kMinTermsPerWorker);
+    std::atomic<bool> stop{false};
+    const std::thread::id caller = std::this_thread::get_id();
     parallel::forRanges(static_cast<size_t>(g.Mq), workers, [&](size_t begin, size_t end) {
+        const bool asks = shouldStop && std::this_thread::get_id() == caller;
         for (size_t i = begin; i < end; ++i) {
+            if (stop.load(std::memory_order_relaxed)) return;
+            if (asks && shouldStop()) {
+                stop.store(true, std::memory_order_relaxed);
+                return;
+            }
             const double Y = static_cast<double>(i) * g.stepY;
             for (int j = 0; j < g.Nq; ++j) {
                 double vx, vy;
@@ -37,6 +47,7 @@ void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, siz
             }
         }
     });
+    return !stop.load(std::memory_order_relaxed);
 }
 
 }  // namespace warpmatch

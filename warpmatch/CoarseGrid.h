@@ -6,6 +6,7 @@
 #include "Spline.h"
 
 #include <cstddef>
+#include <functional>
 
 namespace warpmatch {
 
@@ -23,9 +24,14 @@ CoarseGrid coarseGrid(int M, int N);
 // smallX[i * strideX + j] and smallY[i * strideY + j] (strides in floats).
 // Each node's distances and kernel values serve both splines.  The node
 // rows are shared among `workers` threads (0: as many as the work is worth
-// on this machine); the values do not depend on how many.
-void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
-                    float* smallY, size_t strideY, int workers = 0);
+// on this machine); the values do not depend on how many.  shouldStop, when
+// given, is asked on the calling thread between the node rows of its own
+// range (every Nq*K kernel values); once it answers true every worker leaves
+// its range before the next row, and the result is false with the nodes
+// unfinished.
+bool coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
+                    float* smallY, size_t strideY, int workers = 0,
+                    const std::function<bool()>& shouldStop = nullptr);
 
 }  // namespace warpmatch
 

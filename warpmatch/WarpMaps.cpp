@@ -56,14 +56,16 @@ struct Images {
 
 // Spline maps at full resolution: coarse nodes, scaled up bilinearly by an
 // affine warp, cropped to the frame.
-void splineMaps(const SplinePair& s, int M, int N, Images& im) {
+// False when shouldStop ended the coarse evaluation.
+bool splineMaps(const SplinePair& s, int M, int N, Images& im, const std::function<bool()>& shouldStop) {
     const CoarseGrid g = coarseGrid(M, N);
     im.smallX = floatImage(g.Nq, g.Mq);
     im.smallY = floatImage(g.Nq, g.Mq);
-    coarseEvaluate(s, g, reinterpret_cast<float*>(im.smallX->imageData),
-                   static_cast<size_t>(im.smallX->widthStep) / sizeof(float),
-                   reinterpret_cast<float*>(im.smallY->imageData),
-                   static_cast<size_t>(im.smallY->widthStep) / sizeof(float));
+    if (!coarseEvaluate(s, g, reinterpret_cast<float*>(im.smallX->imageData),
+                        static_cast<size_t>(im.smallX->widthStep) / sizeof(float),
+                        reinterpret_cast<float*>(im.smallY->imageData),
+                        static_cast<size_t>(im.smallY->widthStep) / sizeof(float), 0, shouldStop))
+        return false;
     markStage(kStageCoarse);
 
     const float lastX = static_cast<float>(g.Nq - 1), lastY = static_cast<float>(g.Mq - 1);
@@ -89,6 +91,7 @@ void splineMaps(const SplinePair& s, int M, int N, Images& im) {
     release(im.bigX);
     release(im.bigY);
     markStage(kStageScaleUp);
+    return true;
 }
 
 }  // namespace
@@ -123,11 +126,15 @@ long fillNoise(IplImage* image) {
 }
 
 bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prevX,
-               const IplImage* prevY, WarpedImage* out, char* error, size_t errorSize) {
+               const IplImage* prevY, WarpedImage* out, char* error, size_t errorSize,
+               const std::function<bool()>& shouldStop) {
     const int M = source->height, N = source->width;
     Images im;
     try {
-        splineMaps(s, M, N, im);
+        if (!splineMaps(s, M, N, im, shouldStop)) {
+            out->stopped = true;
+            return false;  // im releases what exists
+        }
         if (prevX && prevY) {
             im.remappedX = floatImage(N, M);
             im.remappedY = floatImage(N, M);

@@ -13,6 +13,7 @@
 #include <opencv2/core/core_c.h>
 
 #include <cstddef>
+#include <functional>
 
 namespace warpmatch {
 
@@ -27,6 +28,7 @@ struct WarpedImage {
     IplImage* finalX = nullptr;
     IplImage* finalY = nullptr;
     IplImage* result = nullptr;
+    bool stopped = false;  // shouldStop ended the call: no image, error left empty
 };
 
 // Maps of the spline pair over an M x N frame (M = source height, N = its
@@ -35,9 +37,11 @@ struct WarpedImage {
 // that falls outside), then the source resampled through the final maps
 // with noise in place of every value below -1.  Returns false, with the
 // library's message in error and nothing left allocated, when the image
-// library fails.
+// library fails, and false with out->stopped set when shouldStop (asked
+// between the coarse node rows, on the calling thread) answers true.
 bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prevX,
-               const IplImage* prevY, WarpedImage* out, char* error, size_t errorSize);
+               const IplImage* prevY, WarpedImage* out, char* error, size_t errorSize,
+               const std::function<bool()>& shouldStop = nullptr);
 
 }  // namespace warpmatch
 

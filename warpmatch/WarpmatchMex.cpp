@@ -215,13 +215,21 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     } catch (const std::exception& e) {
         std::snprintf(failure, sizeof failure, "%s", e.what());
     }
+    // The coarse spline evaluation costs K kernel values per node, as long
+    // as the point search per point for a picture of some megapixels.
+    InterruptPoll interrupt;
+    std::function<bool()> shouldStop;
+    if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
     if (!failure[0]) {
         markStage(kStageConvert);
-        warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure);
+        warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure, shouldStop);
     }
     releaseAll(inputs, 3);
-    if (failure[0]) {
+    if (failure[0] || warped.stopped) {
         host.destroy();
+        if (warped.stopped)
+            mexargs::fail("warpmatch:interrupted", "interrupted while evaluating the spline of %d control points "
+                                                   "over the image; nothing is returned", K);
         mexargs::fail("warpmatch:opencv", "the image library failed: %s", failure);
     }
     IplImage* results[3] = {warped.finalX, warped.finalY, warped.result};
@@ -231,11 +239,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     double* outY = static_cast<double*>(resources::allocate((k + 1) * sizeof(double)));
     ThreadRun run;
     static WorkerLog log;
-    InterruptPoll interrupt;
     if (outX && outY) {
         log.reset();
-        std::function<bool()> shouldStop;
-        if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
         run = runInversionThreads(points, outX, outY, &log, &kWorkerThreads, shouldStop);
         for (int i = 0; i < log.count; ++i)
             mexPrintf(log.events[i].kind == kWorkerStart ? "Thread start %d\n" : "Thread Exit %d\n",

@@ -626,6 +626,9 @@ TEST_F(Fixture, InterruptStopsTheBlocksAndReleasesEverything) {
         c.raise();
         auto r = run(path, 2, 0.3, 40, 1);
         expectRefused(r, "gridcorners:interrupted");
+        EXPECT_EQ(r.heldAtHostCall, 0u) << c.what;
+        EXPECT_EQ(plugin.liveImages(), 0u) << c.what;
+        EXPECT_EQ(plugin.liveBlocks(), 0u) << c.what;
         EXPECT_GE(r.interruptPolls, 1u) << c.what;
         EXPECT_EQ(r.offThreadPolls, 0u) << c.what;
     }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc/imgproc_c.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +77,20 @@ TEST(CoarseGrid, NodeValuesEqualTheLiteralEvaluation) {
         coarseEvaluate(p.pair(), g, x.data(), static_cast<size_t>(g.Nq), y.data(), static_cast<size_t>(g.Nq), workers);
         EXPECT_EQ(std::memcmp(x.data(), rx.data(), n * sizeof(float)), 0) << workers;
         EXPECT_EQ(std::memcmp(y.data(), ry.data(), n * sizeof(float)), 0) << workers;
+    }
+    // A stop hook that never says yes changes nothing; one that says yes at
+    // its first question leaves the calling thread's rows unwritten.
+    for (int workers : {1, 3}) {
+        std::fill(x.begin(), x.end(), -7.0f);
+        int asked = 0;
+        EXPECT_TRUE(coarseEvaluate(p.pair(), g, x.data(), static_cast<size_t>(g.Nq), y.data(),
+                                   static_cast<size_t>(g.Nq), workers, [&] { return ++asked < 0; }));
+        EXPECT_EQ(std::memcmp(x.data(), rx.data(), n * sizeof(float)), 0) << workers;
+        EXPECT_GE(asked, 1) << workers;
+        std::fill(x.begin(), x.end(), -7.0f);
+        EXPECT_FALSE(coarseEvaluate(p.pair(), g, x.data(), static_cast<size_t>(g.Nq), y.data(),
+                                    static_cast<size_t>(g.Nq), workers, [] { return true; }));
+        EXPECT_EQ(x[0], -7.0f) << workers;
     }
 }
 

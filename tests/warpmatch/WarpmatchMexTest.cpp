@@ -509,7 +509,8 @@ TEST_F(Fixture, EveryRefusalNamesItsArgumentAndLeavesNothingBehind) {
 }
 
 // More than the 10,000 points once refused: the search would run for minutes,
-// so the host interrupts it, at once, after a few polls or after a delay.
+// so the host interrupts it at its first question, after a few or after a
+// delay.  The maps of the 12x12 image ask first and are told no.
 TEST_F(Fixture, InterruptStopsTheSearchJoinsEveryWorkerAndReleasesEverything) {
     using namespace std::chrono_literals;
     struct Case {
@@ -517,9 +518,9 @@ TEST_F(Fixture, InterruptStopsTheSearchJoinsEveryWorkerAndReleasesEverything) {
         void (*raise)();
     };
     const Case cases[] = {
-        {"raised before the call", [] { mexhost::raiseInterrupt(); }},
-        {"after 3 polls", [] { mexhost::raiseInterruptAfterPolls(3); }},
-        {"after 40 ms", [] { mexhost::raiseInterruptAfter(40ms); }},
+        {"after the maps' poll", [] { mexhost::raiseInterruptAfterPolls(1); }},
+        {"after 4 polls", [] { mexhost::raiseInterruptAfterPolls(4); }},
+        {"after 150 ms", [] { mexhost::raiseInterruptAfter(150ms); }},
     };
     const SplineProblem p = SplineProblem::random(10001, 5);
     const size_t arraysBefore = mexhost::liveArrays();
@@ -529,7 +530,11 @@ TEST_F(Fixture, InterruptStopsTheSearchJoinsEveryWorkerAndReleasesEverything) {
         auto r = run(args);
         EXPECT_EQ(r.errorId, "warpmatch:interrupted") << c.what << ": " << r.errorMessage;
         EXPECT_FALSE(r.escaped) << c.what;
+        // No image or malloc block when the error was raised, none after.
         EXPECT_TRUE(r.leakFree()) << c.what;
+        EXPECT_EQ(r.heldAtHostCall, 0u) << c.what;
+        EXPECT_EQ(plugin.liveImages(), 0u) << c.what;
+        EXPECT_EQ(plugin.liveBlocks(), 0u) << c.what;
         EXPECT_GE(r.interruptPolls, 1u) << c.what;
         EXPECT_EQ(r.offThreadPolls, 0u) << c.what;
         EXPECT_FALSE(mexhost::interruptRaised()) << "the host drops the request when the call ends";
@@ -550,4 +555,22 @@ TEST_F(Fixture, InterruptStopsTheSearchJoinsEveryWorkerAndReleasesEverything) {
         EXPECT_TRUE(next.leakFree());
     }
     EXPECT_EQ(mexhost::liveArrays(), arraysBefore);
+}
+
+// The maps of a 2000x2000 picture with 3000 control points cost some 750
+// million kernel values before the first worker starts: the interrupt stops
+// them between coarse node rows, with no worker started.
+TEST_F(Fixture, InterruptStopsTheMapsBeforeThePointSearch) {
+    const SplineProblem p = SplineProblem::random(3000, 8, 2000);
+    for (unsigned long polls : {0ul, 2ul}) {
+        Args args(p, ramp(2000, 2000));
+        mexhost::raiseInterruptAfterPolls(polls);
+        auto r = run(args);
+        EXPECT_EQ(r.errorId, "warpmatch:interrupted") << polls << ": " << r.errorMessage;
+        EXPECT_NE(r.errorMessage.find("evaluating the spline"), std::string::npos) << r.errorMessage;
+        EXPECT_TRUE(r.leakFree()) << polls;
+        EXPECT_EQ(plugin.liveImages(), 0u) << polls;
+        EXPECT_EQ(r.output, "") << "no worker was started";
+        EXPECT_EQ(r.interruptPolls, polls + 1);
+    }
 }
