@@ -35,7 +35,8 @@ struct CallResult {
 
 using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
 
-// A plug-in shared library, opened with dlopen and closed on destruction.
+// A plug-in shared library, opened with dlopen (LoadLibrary on Windows) and
+// closed on destruction.
 class Plugin {
 public:
     explicit Plugin(const std::string& path);
@@ -59,7 +60,8 @@ private:
 CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
                      const std::vector<const mxArray*>& args);
 
-// Path of a plug-in built next to the tests: $REGMEX_PLUGIN_DIR/lib<name>.so,
+// Path of a plug-in built next to the tests: $REGMEX_PLUGIN_DIR/lib<name>.so
+// (<name>.mexw64 on Windows),
 // falling back to the build folder compiled into the host.
 std::string pluginPath(const std::string& name);
 
