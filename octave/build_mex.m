@@ -4,6 +4,7 @@ function build_mex (varargin)
 %   build_mex
 %   build_mex('-I/opt/opencv/include/opencv4', '-L/opt/opencv/lib')
 %   build_mex(..., 'outdir', FOLDER)
+%   build_mex('driftfield', ...)
 %
 %   In GNU Octave the plug-ins are built with mkoctfile --mex; in MATLAB
 %   with mex -compatibleArrayDims (the 32-bit index API the sources are
@@ -14,6 +15,10 @@ function build_mex (varargin)
 %   FOLDER, by default build/mex at the top of the source tree; add that
 %   folder to the path to use them.
 %
+%   Plug-in names among the arguments build only those.  driftfield needs
+%   no OpenCV: build_mex('driftfield') looks for none (on Windows it gives
+%   driftfield.mexw64).
+%
 %   Every command is printed before it runs.  Missing tools stop the build
 %   with a message naming what is missing.
 
@@ -22,6 +27,8 @@ function build_mex (varargin)
   outdir = fullfile (root, 'build', 'mex');
   includes = {};
   libdirs = {};
+  all_plugins = {'tmatch', 'gridcorners', 'warpmatch', 'driftfield'};
+  plugins = {};
   k = 1;
   while k <= numel (varargin)
     a = varargin{k};
@@ -33,26 +40,44 @@ function build_mex (varargin)
       includes{end + 1} = a(3:end);
     elseif (strncmp (a, '-L', 2))
       libdirs{end + 1} = a(3:end);
+    elseif (any (strcmp (a, all_plugins)))
+      plugins{end + 1} = a;
     else
       error ('regmex:build', 'build_mex: unknown argument "%s"', a);
     end
     k = k + 1;
   end
 
+  if (isempty (plugins))
+    plugins = all_plugins;
+  end
+  plugins = all_plugins(ismember (all_plugins, plugins));
+  % driftfield takes only the argument checks and the vector search of the
+  % bridge, and no image library.
+  needs_opencv = ~strcmp (plugins, 'driftfield');
+
   isOctave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
   check_compiler (isOctave);
-  [includes, libdirs] = find_opencv (includes, libdirs);
+  if (any (needs_opencv))
+    [includes, libdirs] = find_opencv (includes, libdirs);
+  end
   if (~exist (outdir, 'dir'))
     mkdir (outdir);
   end
 
   bridge = list_sources (fullfile (root, 'bridge'));
-  incflags = [{['-I' fullfile(root, 'bridge')]}, strcat('-I', includes)];
-  libflags = [strcat('-L', libdirs), {'-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core'}];
-  plugins = {'tmatch', 'gridcorners', 'warpmatch', 'driftfield'};
+  bridge_plain = {fullfile(root, 'bridge', 'MexArgs.cpp'), fullfile(root, 'bridge', 'VectorSearch.cpp')};
   for p = 1:numel (plugins)
     name = plugins{p};
-    sources = [list_sources(fullfile(root, name)), bridge];
+    if (needs_opencv(p))
+      sources = [list_sources(fullfile(root, name)), bridge];
+      incflags = [{['-I' fullfile(root, 'bridge')]}, strcat('-I', includes)];
+      libflags = [strcat('-L', libdirs), {'-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core'}];
+    else
+      sources = [list_sources(fullfile(root, name)), bridge_plain];
+      incflags = {['-I' fullfile(root, 'bridge')]};
+      libflags = {};
+    end
     if (isOctave)
       build_octave (name, sources, incflags, libflags, outdir);
     else
