@@ -61,8 +61,8 @@ CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
                      const std::vector<const mxArray*>& args);
 
 // Path of a plug-in built next to the tests: $REGMEX_PLUGIN_DIR/lib<name>.so
-// (<name>.mexw64 on Windows),
-// falling back to the build folder compiled into the host.
+// (<name>.mexw64 on Windows), falling back to the build folder compiled into
+// the host.
 std::string pluginPath(const std::string& name);
 
 // Builders for test arguments.  They are made outside any call, so they belong
