@@ -2,6 +2,7 @@
 
 #include "CMexAndCpp.h"
 #include "MexArgs.h"
+#include "Resources.h"
 
 #include <opencv2/core/saturate.hpp>
 
@@ -23,7 +24,7 @@ const int kTile = 32;
 IplImage* fromMatrix(const mxArray* a, int depth) {
     const int M = static_cast<int>(mxGetM(a));
     const int N = static_cast<int>(mxGetN(a));
-    IplImage* image = cvCreateImage(cvSize(N, M), depth, 1);
+    IplImage* image = resources::createImage(cvSize(N, M), depth, 1);
     const double* p = mxIsDouble(a) ? mxGetPr(a) : nullptr;
     for (int c0 = 0; c0 < N; c0 += kTile) {
         const int c1 = c0 + kTile < N ? c0 + kTile : N;
@@ -106,7 +107,7 @@ void CMatlabToOpenCV::release_mx_iplimage(IplImage* image) {
     mxFree(image);
 }
 
-void CMatlabToOpenCV::release_iplimage(IplImage* image) { cvReleaseImage(&image); }
+void CMatlabToOpenCV::release_iplimage(IplImage* image) { resources::releaseImage(image); }
 
 void CMatlabToOpenCV::DivS(IplImage* image, float divisor) {
     for (int i = 0; i < image->height; ++i) {

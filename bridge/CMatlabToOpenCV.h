@@ -14,7 +14,8 @@ public:
     ~CMatlabToOpenCV() {}
 
     // The matrix may be of any real numeric or logical class; its values are
-    // read as doubles.
+    // read as doubles.  The images are made and counted by the bridge
+    // (Resources.h); they throw cv::Exception when the library fails.
     // New 8-bit image: values rounded to nearest and saturated to 0..255, NaN as 0.
     static IplImage* convert_copy(const mxArray* a);
     static IplImage* convert_copy_DblTo8U(const mxArray* a);
@@ -29,7 +30,8 @@ public:
     // pixels strictly above width.  Release with release_mx_iplimage.
     static IplImage* create_iplimage(int height, int width, int depth);
     static void release_mx_iplimage(IplImage* image);
-    // Releases an image made by OpenCV; the caller's pointer must not be used again.
+    // Releases an image made by the conversions (or resources::createImage);
+    // the caller's pointer must not be used again.
     static void release_iplimage(IplImage* image);
     // Divides every pixel in place.  8-bit pixels are truncated toward zero
     // and saturated to 0..255 (NaN gives 0).

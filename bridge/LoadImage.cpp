@@ -1,5 +1,7 @@
 #include "LoadImage.h"
 
+#include "Resources.h"
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
@@ -16,20 +18,18 @@ IplImage* cvLoadImage(const char* filename, int iscolor)
     if (stat(filename, &info) != 0 || !S_ISREG(info.st_mode))
         return 0;
 
-    IplImage* image = 0;
+    cv::Mat pixels;
     try {
         // The loader flags of the 1.x interface are imread's flags.
-        cv::Mat pixels = cv::imread(filename, iscolor);
-        if (pixels.empty())
-            return 0;
-        IplImage header = cvIplImage(pixels);
-        image = cvCreateImage(cvGetSize(&header), header.depth, header.nChannels);
-        cvCopy(&header, image);
-        return image;
+        pixels = cv::imread(filename, iscolor);
     } catch (const std::exception&) {
         // cv::Exception from a decoder, or bad_alloc for a huge image.
-        if (image)
-            cvReleaseImage(&image);
         return 0;
     }
+    if (pixels.empty())
+        return 0;
+    IplImage header = cvIplImage(pixels);
+    IplImage* image = resources::createImage(cvGetSize(&header), header.depth, header.nChannels);
+    cvCopy(&header, image);
+    return image;
 }

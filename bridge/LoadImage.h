@@ -1,6 +1,7 @@
 // The OpenCV 1.x image loader, which this OpenCV no longer ships: a thin
 // layer over cv::imread returning an IplImage the caller releases with
-// cvReleaseImage, or null when the file cannot be read or decoded.
+// resources::releaseImage, or null when the file cannot be read or decoded.
+// Making the image itself may throw cv::Exception, as cvCreateImage does.
 #ifndef REGMEX_BRIDGE_LOADIMAGE_H
 #define REGMEX_BRIDGE_LOADIMAGE_H
 

@@ -4,9 +4,26 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace mexargs {
+
+namespace {
+
+[[noreturn]] void raiseError(const char* id, const char* message) {
+    mexErrMsgIdAndTxt(id, "%s", message);
+    // Hosts declare mexErrMsgIdAndTxt differently; none returns from it.
+    std::abort();
+}
+
+// "argument <number> (<name>)" and the formatted continuation, into message.
+void formatArg(char* message, size_t size, const Arg& arg, const char* fmt, va_list ap) {
+    const int used = std::snprintf(message, size, "argument %d (%s)", arg.number(), arg.name);
+    if (used > 0 && static_cast<size_t>(used) < size) std::vsnprintf(message + used, size - static_cast<size_t>(used), fmt, ap);
+}
+
+}  // namespace
 
 void fail(const char* id, const char* fmt, ...) {
     char message[1024];
@@ -14,9 +31,29 @@ void fail(const char* id, const char* fmt, ...) {
     va_start(ap, fmt);
     std::vsnprintf(message, sizeof message, fmt, ap);
     va_end(ap);
-    mexErrMsgIdAndTxt(id, "%s", message);
-    // Hosts declare mexErrMsgIdAndTxt differently; it never returns.
-    for (;;) {}
+    raiseError(id, message);
+}
+
+void failArg(const Arg& arg, const char* fmt, ...) {
+    char message[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    formatArg(message, sizeof message, arg, fmt, ap);
+    va_end(ap);
+    raiseError(arg.id, message);
+}
+
+void refuse(const Arg& arg, const mxArray* value, const char* fmt, ...) {
+    char message[1024];
+    va_list ap;
+    va_start(ap, fmt);
+    formatArg(message, sizeof message, arg, fmt, ap);
+    va_end(ap);
+    char what[192];
+    describe(value, what, sizeof what);
+    const size_t used = std::strlen(message);
+    std::snprintf(message + used, sizeof message - used, ", got %s", what);
+    raiseError(arg.id, message);
 }
 
 void describe(const mxArray* a, char* buf, size_t size) {
@@ -36,11 +73,15 @@ void describe(const mxArray* a, char* buf, size_t size) {
     std::snprintf(buf, size, "a %s %s%s%s array", dims, kind, cplx, mxGetClassName(a));
 }
 
-void checkCounts(const char* plugin, int nrhs, int minIn, int nlhs, int maxOut, const char* usage) {
+void checkCounts(const char* plugin, int nrhs, int minIn, int maxIn, int nlhs, int maxOut, const char* usage) {
     char id[64];
-    if (nrhs < minIn) {
-        std::snprintf(id, sizeof id, "%s:nargin", plugin);
+    std::snprintf(id, sizeof id, "%s:nargin", plugin);
+    if (nrhs < minIn)
         fail(id, "%s needs %d input arguments, got %d. Usage: %s", plugin, minIn, nrhs, usage);
+    if (nrhs > maxIn) {
+        if (minIn == maxIn)
+            fail(id, "%s takes %d input arguments, got %d. Usage: %s", plugin, maxIn, nrhs, usage);
+        fail(id, "%s takes at most %d input arguments, got %d. Usage: %s", plugin, maxIn, nrhs, usage);
     }
     if (nlhs > maxOut) {
         std::snprintf(id, sizeof id, "%s:nargout", plugin);
@@ -53,19 +94,19 @@ bool isRealNumeric(const mxArray* a) {
     return a && (mxIsNumeric(a) || mxIsLogical(a)) && !mxIsComplex(a) && !mxIsSparse(a);
 }
 
-void requireRealNumeric(const mxArray* a, const char* id, int argNo, const char* name) {
-    if (isRealNumeric(a)) return;
-    char what[192];
-    describe(a, what, sizeof what);
-    fail(id, "argument %d (%s) must be a real numeric array, got %s", argNo, name, what);
+void requireRealNumeric(const Arg& arg, const mxArray* a) {
+    if (!isRealNumeric(a)) refuse(arg, a, " must be a real numeric array");
 }
 
-double realScalar(const mxArray* a, const char* id, int argNo, const char* name) {
-    if (!isRealNumeric(a) || mxGetNumberOfElements(a) != 1) {
-        char what[192];
-        describe(a, what, sizeof what);
-        fail(id, "argument %d (%s) must be a real numeric scalar, got %s", argNo, name, what);
-    }
+void requireImage2D(const Arg& arg, const mxArray* a) {
+    requireRealNumeric(arg, a);
+    if (mxGetNumberOfDimensions(a) > 2)
+        refuse(arg, a, " must be a 2-D grey-level matrix (convert a colour image to grey first)");
+    if (mxIsEmpty(a)) refuse(arg, a, " must not be empty");
+}
+
+double realScalar(const Arg& arg, const mxArray* a) {
+    if (!isRealNumeric(a) || mxGetNumberOfElements(a) != 1) refuse(arg, a, " must be a real numeric scalar");
     return elementValue(a, 0);
 }
 

@@ -1,6 +1,8 @@
-# regmex_add_octave_mex(<name> SOURCES ... [INCLUDES ...] [OPENCV] [HELP file.m] [LIBS ...])
-# Builds build/mex/<name>.mex from the same sources with Octave's mkoctfile,
-# against Octave's own mex.h, and copies the help file beside it.
+# regmex_add_octave_mex(<name> SOURCES ... [INCLUDES ...] [LIBS names...] [HELP file.m]
+#                       [OUTDIR dir])
+# Builds <dir>/<name>.mex (by default build/mex) from the given sources with
+# Octave's mkoctfile, against Octave's own mex.h, linking the libraries named
+# as after -l (the plug-in's Sources.txt), and copies the help file beside it.
 find_program(MKOCTFILE mkoctfile)
 if(NOT MKOCTFILE)
   message(FATAL_ERROR "mkoctfile not found: install octave-dev (make deps)")
@@ -8,19 +10,27 @@ endif()
 file(MAKE_DIRECTORY ${REGMEX_MEX_DIR})
 
 function(regmex_add_octave_mex name)
-  cmake_parse_arguments(ARG "OPENCV" "HELP" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "HELP;OUTDIR" "SOURCES;INCLUDES;LIBS" ${ARGN})
+  if(NOT ARG_OUTDIR)
+    set(ARG_OUTDIR ${REGMEX_MEX_DIR})
+  endif()
   set(flags)
   foreach(dir ${ARG_INCLUDES})
     list(APPEND flags -I${dir})
   endforeach()
-  set(libs ${ARG_LIBS})
-  if(ARG_OPENCV)
-    list(APPEND flags -I${OPENCV_INCLUDE_DIR})
-    # mkoctfile takes libraries only as -L/-l flags.
-    get_filename_component(cvlibdir ${OPENCV_core_LIBRARY} DIRECTORY)
-    list(APPEND libs -L${cvlibdir} -lopencv_imgcodecs -lopencv_imgproc -lopencv_core)
-  endif()
-  set(out ${REGMEX_MEX_DIR}/${name}.mex)
+  # mkoctfile takes libraries only as -L/-l flags.
+  set(libs)
+  set(opencv FALSE)
+  foreach(lib ${ARG_LIBS})
+    if(lib MATCHES "^opencv_" AND NOT opencv)
+      set(opencv TRUE)
+      list(APPEND flags -I${OPENCV_INCLUDE_DIR})
+      get_filename_component(cvlibdir ${OPENCV_core_LIBRARY} DIRECTORY)
+      list(APPEND libs -L${cvlibdir})
+    endif()
+    list(APPEND libs -l${lib})
+  endforeach()
+  set(out ${ARG_OUTDIR}/${name}.mex)
   set(objdir ${CMAKE_CURRENT_BINARY_DIR}/octave_${name})
   # mkoctfile writes objects next to the sources unless each is compiled on
   # its own, so the sources are compiled into objdir first, then linked.
@@ -28,7 +38,10 @@ function(regmex_add_octave_mex name)
   foreach(src ${ARG_SOURCES})
     get_filename_component(srcabs ${src} ABSOLUTE)
     get_filename_component(base ${src} NAME_WE)
-    set(obj ${objdir}/${base}.o)
+    # The folder in the name: a plug-in file and a bridge file may share one.
+    get_filename_component(folder ${srcabs} DIRECTORY)
+    get_filename_component(folder ${folder} NAME)
+    set(obj ${objdir}/${folder}_${base}.o)
     add_custom_command(OUTPUT ${obj}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${objdir}
       COMMAND ${MKOCTFILE} --mex -c ${flags} -o ${obj} ${srcabs}
@@ -39,17 +52,18 @@ function(regmex_add_octave_mex name)
     list(APPEND objects ${obj})
   endforeach()
   add_custom_command(OUTPUT ${out}
-    COMMAND ${MKOCTFILE} --mex -o ${out} ${objects} ${libs} -lpthread
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${ARG_OUTDIR}
+    COMMAND ${MKOCTFILE} --mex -o ${out} ${objects} ${libs}
     DEPENDS ${objects}
     COMMENT "mkoctfile --mex -o ${name}.mex"
     VERBATIM)
   set(deps ${out})
   if(ARG_HELP)
     get_filename_component(helpabs ${ARG_HELP} ABSOLUTE)
-    add_custom_command(OUTPUT ${REGMEX_MEX_DIR}/${name}.m
-      COMMAND ${CMAKE_COMMAND} -E copy ${helpabs} ${REGMEX_MEX_DIR}/${name}.m
+    add_custom_command(OUTPUT ${ARG_OUTDIR}/${name}.m
+      COMMAND ${CMAKE_COMMAND} -E copy ${helpabs} ${ARG_OUTDIR}/${name}.m
       DEPENDS ${helpabs} VERBATIM)
-    list(APPEND deps ${REGMEX_MEX_DIR}/${name}.m)
+    list(APPEND deps ${ARG_OUTDIR}/${name}.m)
   endif()
   add_custom_target(${name}_octave ALL DEPENDS ${deps})
 endfunction()

@@ -35,42 +35,37 @@ constexpr double kStoreLimitBytes = 4.0 * 1024.0 * 1024.0 * 1024.0;
 // the offsets are not even counted.
 constexpr double kCountableRadius = 65536.0;
 
-enum Arg {
-    kPositions = 0,
-    kReference,
-    kWindowHalf,
-    kMode,
-    kPairWeight,
-    kDataWeight,
-    kRadius,
-    kScoreMap,
-    kSkipEval,
-    kBandwidth,
-    kFixedMask,
-    kArgCount
-};
+constexpr mexargs::Arg kPositions{0, "positions", "driftfield:positions"};
+constexpr mexargs::Arg kReference{1, "reference", "driftfield:reference"};
+constexpr mexargs::Arg kWindowHalf{2, "windowHalf", "driftfield:windowHalf"};
+constexpr mexargs::Arg kMode{3, "mode", "driftfield:mode"};
+constexpr mexargs::Arg kPairWeight{4, "pairWeight", "driftfield:pairWeight"};
+constexpr mexargs::Arg kDataWeight{5, "dataWeight", "driftfield:dataWeight"};
+constexpr mexargs::Arg kRadius{6, "radius", "driftfield:radius"};
+constexpr mexargs::Arg kScoreMap{7, "scoreMap", "driftfield:scoreMap"};
+constexpr mexargs::Arg kSkipEval{8, "skipEval", "driftfield:skipEval"};
+constexpr mexargs::Arg kBandwidth{9, "bandwidth", "driftfield:bandwidth"};
+constexpr mexargs::Arg kFixedMask{10, "fixedMask", "driftfield:fixedMask"};
+constexpr int kArgCount = 11;
+constexpr int kMaxResults = 2;
 
 struct Scalars {
     double windowHalf, mode, pairWeight, dataWeight, radius, skipEval, bandwidth;
 };
 
-void checkCellArray(const mxArray* a, const char* id, int argNo, const char* name) {
+void checkCellArray(const mexargs::Arg& arg, const mxArray* a) {
     if (a && mxIsCell(a) && mxGetNumberOfDimensions(a) == 2) return;
-    char what[192];
-    mexargs::describe(a, what, sizeof what);
-    mexargs::fail(id, "argument %d (%s) must be an MxN cell array of [x; y] positions, got %s", argNo, name, what);
+    mexargs::refuse(arg, a, " must be an MxN cell array of [x; y] positions");
 }
 
 // Each cell holds a real numeric array of at least two elements.
-void checkNodeCells(const mxArray* cells, const char* id, int argNo, const char* name, int M, int N) {
+void checkNodeCells(const mexargs::Arg& arg, const mxArray* cells, int M, int N) {
     for (int x = 0; x < N; ++x) {
         for (int y = 0; y < M; ++y) {
             const mxArray* c = mxGetCell(cells, static_cast<mwIndex>(y) + static_cast<mwIndex>(x) * static_cast<mwIndex>(M));
             if (c && mexargs::isRealNumeric(c) && mxGetNumberOfElements(c) >= 2) continue;
-            char what[192];
-            mexargs::describe(c, what, sizeof what);
-            mexargs::fail(id, "argument %d (%s): cell (%d,%d) must hold a real numeric [x; y] of at least two "
-                              "elements, got %s", argNo, name, y + 1, x + 1, what);
+            mexargs::refuse(arg, c, ": cell (%d,%d) must hold a real numeric [x; y] of at least two elements", y + 1,
+                            x + 1);
         }
     }
 }
@@ -102,9 +97,8 @@ void checkLatticeValues(const mxArray* positions, const mxArray* reference, cons
             if (isFixed(mask, y, x, M)) continue;
             const Point p = nodePoint(positions, y, x, M);
             if (!finitePoint(p))
-                mexargs::fail("driftfield:positions",
-                              "argument 1 (positions): node (%d,%d) is free, but its position [%g; %g] is not finite",
-                              y + 1, x + 1, p.x, p.y);
+                mexargs::failArg(kPositions, ": node (%d,%d) is free, but its position [%g; %g] is not finite",
+                                 y + 1, x + 1, p.x, p.y);
         }
     }
     for (int x = 0; x < N; ++x) {
@@ -117,18 +111,18 @@ void checkLatticeValues(const mxArray* positions, const mxArray* reference, cons
                 const Point a = nodePoint(reference, y, x, M);
                 const Point b = nodePoint(reference, y2, x2, M);
                 if (!finitePoint(a) || !finitePoint(b))
-                    mexargs::fail("driftfield:reference",
-                                  "argument 2 (reference): neighbouring nodes (%d,%d) and (%d,%d) need finite "
-                                  "reference positions, got [%g; %g] and [%g; %g]",
-                                  y + 1, x + 1, y2 + 1, x2 + 1, a.x, a.y, b.x, b.y);
+                    mexargs::failArg(kReference,
+                                     ": neighbouring nodes (%d,%d) and (%d,%d) need finite reference positions, got "
+                                     "[%g; %g] and [%g; %g]",
+                                     y + 1, x + 1, y2 + 1, x2 + 1, a.x, a.y, b.x, b.y);
                 const double dx = a.x - b.x;
                 const double dy = a.y - b.y;
                 if (!(std::sqrt(dx * dx + dy * dy) > 0.0))
-                    mexargs::fail("driftfield:sameReference",
-                                  "argument 2 (reference): neighbouring nodes (%d,%d) and (%d,%d) have the same "
-                                  "reference position [%g; %g] (or ones too close to tell apart); the pairwise "
-                                  "term divides by their distance",
-                                  y + 1, x + 1, y2 + 1, x2 + 1, a.x, a.y);
+                    mexargs::failArg(kReference.as("driftfield:sameReference"),
+                                     ": neighbouring nodes (%d,%d) and (%d,%d) have the same reference position "
+                                     "[%g; %g] (or ones too close to tell apart); the pairwise term divides by their "
+                                     "distance",
+                                     y + 1, x + 1, y2 + 1, x2 + 1, a.x, a.y);
             }
         }
     }
@@ -148,16 +142,13 @@ void checkStoreSize(int M, int N, double radius) {
 }
 
 void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
-    if (nrhs > kArgCount)
-        mexargs::fail("driftfield:nargin", "driftfield takes %d input arguments, got %d. Usage: %s", kArgCount, nrhs,
-                      kUsage);
-    mexargs::checkCounts("driftfield", nrhs, kArgCount, nlhs, 2, kUsage);
+    mexargs::checkCounts("driftfield", nrhs, kArgCount, kArgCount, nlhs, kMaxResults, kUsage);
 
-    const mxArray* positions = prhs[kPositions];
-    const mxArray* reference = prhs[kReference];
-    checkCellArray(positions, "driftfield:positions", 1, "positions");
+    const mxArray* positions = kPositions.of(prhs);
+    const mxArray* reference = kReference.of(prhs);
+    checkCellArray(kPositions, positions);
     if (mxGetM(positions) > static_cast<size_t>(INT_MAX) || mxGetN(positions) > static_cast<size_t>(INT_MAX))
-        mexargs::fail("driftfield:positions", "argument 1 (positions) has more than %d rows or columns", INT_MAX);
+        mexargs::failArg(kPositions, " has more than %d rows or columns", INT_MAX);
     const int M = static_cast<int>(mxGetM(positions));
     const int N = static_cast<int>(mxGetN(positions));
     // Built with 32-bit indices (MATLAB's _700 entry points), a cell's index
@@ -167,66 +158,51 @@ void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
         mexargs::fail("driftfield:positions", "argument 1 (positions) has %.0f cells, more than the %.0f this build "
                       "can index", cellCount, static_cast<double>(std::numeric_limits<mwIndex>::max()));
     if (!reference || !mxIsCell(reference) || mxGetNumberOfDimensions(reference) != 2 ||
-        static_cast<int>(mxGetM(reference)) != M || static_cast<int>(mxGetN(reference)) != N) {
-        char what[192];
-        mexargs::describe(reference, what, sizeof what);
-        mexargs::fail("driftfield:reference", "argument 2 (reference) must be a %dx%d cell array like argument 1, got %s",
-                      M, N, what);
-    }
+        static_cast<int>(mxGetM(reference)) != M || static_cast<int>(mxGetN(reference)) != N)
+        mexargs::refuse(kReference, reference, " must be a %dx%d cell array like argument %d", M, N,
+                        kPositions.number());
 
-    s.windowHalf = mexargs::realScalar(prhs[kWindowHalf], "driftfield:windowHalf", 3, "windowHalf");
-    s.mode = mexargs::realScalar(prhs[kMode], "driftfield:mode", 4, "mode");
-    s.pairWeight = mexargs::realScalar(prhs[kPairWeight], "driftfield:pairWeight", 5, "pairWeight");
-    s.dataWeight = mexargs::realScalar(prhs[kDataWeight], "driftfield:dataWeight", 6, "dataWeight");
-    s.radius = mexargs::realScalar(prhs[kRadius], "driftfield:radius", 7, "radius");
-    s.skipEval = mexargs::realScalar(prhs[kSkipEval], "driftfield:skipEval", 9, "skipEval");
-    s.bandwidth = mexargs::realScalar(prhs[kBandwidth], "driftfield:bandwidth", 10, "bandwidth");
+    s.windowHalf = mexargs::realScalar(kWindowHalf, kWindowHalf.of(prhs));
+    s.mode = mexargs::realScalar(kMode, kMode.of(prhs));
+    s.pairWeight = mexargs::realScalar(kPairWeight, kPairWeight.of(prhs));
+    s.dataWeight = mexargs::realScalar(kDataWeight, kDataWeight.of(prhs));
+    s.radius = mexargs::realScalar(kRadius, kRadius.of(prhs));
+    s.skipEval = mexargs::realScalar(kSkipEval, kSkipEval.of(prhs));
+    s.bandwidth = mexargs::realScalar(kBandwidth, kBandwidth.of(prhs));
 
-    const mxArray* map = prhs[kScoreMap];
-    mexargs::requireRealNumeric(map, "driftfield:scoreMap", 8, "scoreMap");
-    if (mxGetNumberOfDimensions(map) != 2) {
-        char what[192];
-        mexargs::describe(map, what, sizeof what);
-        mexargs::fail("driftfield:scoreMap", "argument 8 (scoreMap) must be a 2-D matrix, got %s", what);
-    }
-    const mxArray* mask = prhs[kFixedMask];
+    const mxArray* map = kScoreMap.of(prhs);
+    mexargs::requireRealNumeric(kScoreMap, map);
+    if (mxGetNumberOfDimensions(map) != 2) mexargs::refuse(kScoreMap, map, " must be a 2-D matrix");
+    const mxArray* mask = kFixedMask.of(prhs);
     if (!mexargs::isRealNumeric(mask) || mxGetNumberOfDimensions(mask) != 2 || static_cast<int>(mxGetM(mask)) != M ||
-        static_cast<int>(mxGetN(mask)) != N) {
-        char what[192];
-        mexargs::describe(mask, what, sizeof what);
-        mexargs::fail("driftfield:fixedMask", "argument 11 (fixedMask) must be a real %dx%d matrix like argument 1, got %s",
-                      M, N, what);
-    }
+        static_cast<int>(mxGetN(mask)) != N)
+        mexargs::refuse(kFixedMask, mask, " must be a real %dx%d matrix like argument %d", M, N, kPositions.number());
 
-    checkNodeCells(positions, "driftfield:positions", 1, "positions", M, N);
-    checkNodeCells(reference, "driftfield:reference", 2, "reference", M, N);
+    checkNodeCells(kPositions, positions, M, N);
+    checkNodeCells(kReference, reference, M, N);
 
     if (!std::isfinite(s.radius) || !(s.radius > 0.0))
-        mexargs::fail("driftfield:radius", "argument 7 (radius) must be finite and above 0, got %g", s.radius);
+        mexargs::failArg(kRadius, " must be finite and above 0, got %g", s.radius);
     // The disc keeps offsets with r*r above their squared length: a radius
     // whose square underflows keeps not even the zero offset.
     if (!(s.radius * s.radius > 0.0))
-        mexargs::fail("driftfield:radius", "argument 7 (radius) %g is too small for its disc to hold any offset",
-                      s.radius);
+        mexargs::failArg(kRadius, " %g is too small for its disc to hold any offset", s.radius);
     if (!std::isfinite(s.mode))
-        mexargs::fail("driftfield:mode", "argument 4 (mode) must be finite (1 arg-max, 0 weighted mean, other mean "
-                                         "shift), got %g", s.mode);
+        mexargs::failArg(kMode, " must be finite (1 arg-max, 0 weighted mean, other mean shift), got %g", s.mode);
     if (!std::isfinite(s.pairWeight) || s.pairWeight < 0.0)
-        mexargs::fail("driftfield:pairWeight", "argument 5 (pairWeight) must be finite and at least 0, got %g",
-                      s.pairWeight);
-    if (!std::isfinite(s.dataWeight))
-        mexargs::fail("driftfield:dataWeight", "argument 6 (dataWeight) must be finite, got %g", s.dataWeight);
+        mexargs::failArg(kPairWeight, " must be finite and at least 0, got %g", s.pairWeight);
+    if (!std::isfinite(s.dataWeight)) mexargs::failArg(kDataWeight, " must be finite, got %g", s.dataWeight);
 
     checkLatticeValues(positions, reference, mask, M, N);
 
     if (s.skipEval == 1.0 || M == 0 || N == 0) return;
     if (estimatorOf(s.mode) == Estimator::MeanShift) {
         if (!std::isfinite(s.windowHalf))
-            mexargs::fail("driftfield:windowHalf", "argument 3 (windowHalf) must be finite for the mean shift "
-                                                   "(mode %g), got %g", s.mode, s.windowHalf);
+            mexargs::failArg(kWindowHalf, " must be finite for the mean shift (mode %g), got %g", s.mode,
+                             s.windowHalf);
         if (!std::isfinite(s.bandwidth) || !(s.bandwidth > 0.0))
-            mexargs::fail("driftfield:bandwidth", "argument 10 (bandwidth) must be finite and above 0 for the mean "
-                                                  "shift (mode %g), got %g", s.mode, s.bandwidth);
+            mexargs::failArg(kBandwidth, " must be finite and above 0 for the mean shift (mode %g), got %g", s.mode,
+                             s.bandwidth);
     }
     checkStoreSize(M, N, s.radius);
 }
@@ -250,17 +226,20 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     Scalars s{};
     checkAll(nlhs, nrhs, prhs, s);
 
-    const mxArray* positions = prhs[kPositions];
-    const mxArray* reference = prhs[kReference];
-    const mxArray* mask = prhs[kFixedMask];
-    const mxArray* mapArray = prhs[kScoreMap];
+    const mxArray* positions = kPositions.of(prhs);
+    const mxArray* reference = kReference.of(prhs);
+    const mxArray* mask = kFixedMask.of(prhs);
+    const mxArray* mapArray = kScoreMap.of(prhs);
     const int M = static_cast<int>(mxGetM(positions));
     const int N = static_cast<int>(mxGetN(positions));
     const size_t nodes = static_cast<size_t>(M) * static_cast<size_t>(N);
     const bool evaluate = s.skipEval != 1.0 && nodes > 0;
 
     // Plain form, in host memory: nothing of it outlives the call even when
-    // the host unwinds an error.
+    // the host unwinds an error.  The host ends the call itself when one of
+    // these allocations fails; the core's own memory (the disc, the stores,
+    // the workers) exists only inside passMessages, which calls no host
+    // function, and is gone before the results are made.
     Point* P = nullptr;
     Point* Q = nullptr;
     unsigned char* fixed = nullptr;
@@ -275,12 +254,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         const size_t mapCount = mxGetNumberOfElements(mapArray);
         if (!mxIsDouble(mapArray)) {
             mapCopy = hostBlock<double>(mapCount);
-            if (mapCopy)
-                for (size_t i = 0; i < mapCount; ++i) mapCopy[i] = mexargs::elementValue(mapArray, i);
+            for (size_t i = 0; i < mapCount; ++i) mapCopy[i] = mexargs::elementValue(mapArray, i);
         }
-        outOfMemory = !P || !Q || !fixed || !results || (!mxIsDouble(mapArray) && !mapCopy);
-    }
-    if (evaluate && !outOfMemory) {
         for (int y = 0; y < M; ++y) {
             for (int x = 0; x < N; ++x) {
                 const size_t n = static_cast<size_t>(y) * static_cast<size_t>(N) + static_cast<size_t>(x);

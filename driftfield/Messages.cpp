@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <system_error>
+#include <exception>
 #include <thread>
 
 namespace driftfield {
@@ -196,7 +196,9 @@ struct Workspace {
 };
 
 // Hands lines 0 .. count-1 to the workers one at a time.  Should a thread
-// fail to start, the ones running (at least the calling thread) take its share.
+// fail to start (no thread, or no memory for its state), the ones running (at
+// least the calling thread) take its share; an exception leaving here with
+// workers still running would end the process.
 template <typename Work>
 void forEachLine(int count, std::vector<Workspace>& spaces, Work work) {
     std::atomic<int> next{0};
@@ -209,7 +211,7 @@ void forEachLine(int count, std::vector<Workspace>& spaces, Work work) {
     for (size_t t = 1; t < wanted; ++t) {
         try {
             workers.emplace_back(run, std::ref(spaces[t]));
-        } catch (const std::system_error&) {
+        } catch (const std::exception&) {
             break;
         }
     }

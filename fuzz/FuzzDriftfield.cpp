@@ -224,7 +224,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<const mxArray*> args;
     for (auto& a : keep) args.push_back(a.get());
     fuzzargs::dumpArgs(nlhs, args);
-    const mexhost::CallResult r = mexhost::callEntry(mexFunction, "driftfield", nlhs, args);
+    const mexhost::CallResult r = mexhost::callEntry(mexFunction, "driftfield", nlhs, args, fuzzargs::held);
     fuzzargs::expectClean(r, "driftfield");
     checkResult(r, args, nlhs);
     return 0;

@@ -238,7 +238,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<const mxArray*> args;
     for (auto& a : keep) args.push_back(a.get());
     fuzzargs::dumpArgs(nlhs, args);
-    const mexhost::CallResult r = mexhost::callEntry(mexFunction, "gridcorners", nlhs, args);
+    const mexhost::CallResult r = mexhost::callEntry(mexFunction, "gridcorners", nlhs, args, fuzzargs::held);
     fuzzargs::expectClean(r, "gridcorners");
     checkResult(r, args, width, height);
     return 0;

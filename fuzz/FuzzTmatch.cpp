@@ -31,6 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     std::vector<const mxArray*> args;
     for (auto& a : keep) args.push_back(a.get());
-    fuzzargs::expectClean(mexhost::callEntry(mexFunction, "tmatch", nlhs, args), "tmatch");
+    fuzzargs::expectClean(mexhost::callEntry(mexFunction, "tmatch", nlhs, args, fuzzargs::held), "tmatch");
     return 0;
 }

@@ -15,9 +15,14 @@ function build_mex (varargin)
 %   FOLDER, by default build/mex at the top of the source tree; add that
 %   folder to the path to use them.
 %
-%   Plug-in names among the arguments build only those.  driftfield needs
-%   no OpenCV: build_mex('driftfield') looks for none (on Windows it gives
-%   driftfield.mexw64).
+%   What each plug-in compiles and links is read from its folder's
+%   Sources.txt (the format is described at the top of that file); a
+%   missing description or source stops the build.
+%
+%   Plug-in names among the arguments build only those.  OpenCV is looked
+%   for only when one of them links it: driftfield needs none, so
+%   build_mex('driftfield') builds it anywhere a C++ compiler is set up (on
+%   Windows, driftfield.mexw64).
 %
 %   Every command is printed before it runs.  Missing tools stop the build
 %   with a message naming what is missing.
@@ -52,36 +57,43 @@ function build_mex (varargin)
     plugins = all_plugins;
   end
   plugins = all_plugins(ismember (all_plugins, plugins));
-  % driftfield takes only the argument checks and the vector search of the
-  % bridge, and no image library.
-  needs_opencv = ~strcmp (plugins, 'driftfield');
+  descriptions = cell (size (plugins));
+  uses_opencv = false (size (plugins));
+  for p = 1:numel (plugins)
+    descriptions{p} = read_sources (root, plugins{p});
+    uses_opencv(p) = any (strncmp (descriptions{p}.libs, 'opencv_', 7));
+  end
 
   isOctave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
   check_compiler (isOctave);
-  if (any (needs_opencv))
+  if (any (uses_opencv))
     [includes, libdirs] = find_opencv (includes, libdirs);
   end
   if (~exist (outdir, 'dir'))
     mkdir (outdir);
   end
 
-  bridge = list_sources (fullfile (root, 'bridge'));
-  bridge_plain = {fullfile(root, 'bridge', 'MexArgs.cpp'), fullfile(root, 'bridge', 'VectorSearch.cpp')};
+  cvinc = strcat ('-I', includes);
+  cvlib = strcat ('-L', libdirs);
   for p = 1:numel (plugins)
     name = plugins{p};
-    if (needs_opencv(p))
-      sources = [list_sources(fullfile(root, name)), bridge];
-      incflags = [{['-I' fullfile(root, 'bridge')]}, strcat('-I', includes)];
-      libflags = [strcat('-L', libdirs), {'-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core'}];
-    else
-      sources = [list_sources(fullfile(root, name)), bridge_plain];
-      incflags = {['-I' fullfile(root, 'bridge')]};
-      libflags = {};
+    d = descriptions{p};
+    libs = d.libs;
+    if (ispc ())
+      % std::thread needs no library of its own on Windows, and Visual C++
+      % has no pthread library to link.
+      libs = libs(~strcmp (libs, 'pthread'));
+    end
+    incflags = {['-I' fullfile(root, name)], ['-I' fullfile(root, 'bridge')]};
+    libflags = strcat ('-l', libs);
+    if (uses_opencv(p))
+      incflags = [incflags, cvinc];
+      libflags = [cvlib, libflags];
     end
     if (isOctave)
-      build_octave (name, sources, incflags, libflags, outdir);
+      build_octave (name, d.sources, incflags, libflags, outdir);
     else
-      args = [{'-compatibleArrayDims', '-outdir', outdir, '-output', name}, incflags, sources, libflags];
+      args = [{'-compatibleArrayDims', '-outdir', outdir, '-output', name}, incflags, d.sources, libflags];
       show ('mex', args);
       mex (args{:});
     end
@@ -139,9 +151,47 @@ function [includes, libdirs] = find_opencv (includes, libdirs)
   end
 end
 
-function files = list_sources (folder)
-  d = dir (fullfile (folder, '*.cpp'));
-  files = cellfun (@(n) fullfile (folder, n), {d.name}, 'UniformOutput', false);
+function d = read_sources (root, name)
+  % The plug-in's Sources.txt: its shell, core and bridge files (full
+  % paths, in that order) and its libraries.
+  file = fullfile (root, name, 'Sources.txt');
+  [fid, msg] = fopen (file, 'r');
+  if (fid < 0)
+    error ('regmex:build', 'build_mex: cannot read %s: %s', file, msg);
+  end
+  text = fread (fid, Inf, 'char=>char')';
+  fclose (fid);
+  lists = struct ('shell', {{}}, 'core', {{}}, 'bridge', {{}}, 'libs', {{}});
+  lines = strsplit (strrep (text, char (13), ''), char (10));
+  for k = 1:numel (lines)
+    line = lines{k};
+    bare = strtrim (line);
+    if (~isempty (bare) && bare(1) ~= '#')
+      t = regexp (line, '^(shell|core|bridge|libs):(.*)$', 'tokens', 'once');
+      if (isempty (t))
+        error ('regmex:build', 'build_mex: %s line %d is not a shell:, core:, bridge: or libs: line: %s', ...
+               file, k, line);
+      end
+      words = regexp (t{2}, '\S+', 'match');
+      lists.(t{1}) = [lists.(t{1}), words];
+    end
+  end
+  if (isempty (lists.shell))
+    error ('regmex:build', 'build_mex: %s names no shell: files', file);
+  end
+  folders = {fullfile(root, name), fullfile(root, name), fullfile(root, 'bridge')};
+  keys = {'shell', 'core', 'bridge'};
+  d.sources = {};
+  for k = 1:numel (keys)
+    for w = lists.(keys{k})
+      path = fullfile (folders{k}, w{1});
+      if (~exist (path, 'file'))
+        error ('regmex:build', 'build_mex: %s names %s, which is missing', file, path);
+      end
+      d.sources{end + 1} = path;
+    end
+  end
+  d.libs = lists.libs;
 end
 
 function build_octave (name, sources, incflags, libflags, outdir)
@@ -160,7 +210,7 @@ function build_octave (name, sources, incflags, libflags, outdir)
       error ('regmex:build', 'build_mex: compiling %s failed:\n%s', sources{k}, out);
     end
   end
-  args = [{'--mex', '-o', fullfile(outdir, [name '.mex'])}, objects, libflags, {'-lpthread'}];
+  args = [{'--mex', '-o', fullfile(outdir, [name '.mex'])}, objects, libflags];
   show ('mkoctfile', args);
   [out, status] = mkoctfile (args{:});
   if (status ~= 0)

@@ -50,8 +50,11 @@
 %   Memory
 %     The point buffer takes 80 bytes per block and corner (LIMIT capped at
 %     2500 for this count).  A call that would need more than 1 GiB (2^30
-%     bytes) is refused with gridcorners:bufferSize; for a 2048x2048 image
-%     (1764 blocks) that means LIMIT up to 2500 is always accepted.
+%     bytes) is refused with gridcorners:tooLarge; for a 2048x2048 image
+%     (1764 blocks) that means LIMIT up to 2500 is always accepted.  The
+%     buffer is taken before the file is read; a call that needs more than
+%     8 MiB of it (a 2048x2048 image with LIMIT above 62) reads the file a
+%     second time once the larger buffer is there.
 %
 %   Errors (identifiers)
 %     gridcorners:nargin          not exactly five arguments
@@ -63,7 +66,8 @@
 %     gridcorners:fileNotFound    no such file, or a directory or other
 %                                 non-regular file (the message names it)
 %     gridcorners:imageRead       the file cannot be read or decoded as an
-%                                 image (the message names it)
+%                                 image, or changed between two readings
+%                                 (the message names it)
 %     gridcorners:minDistance     MINDISTANCE not a real scalar, negative,
 %                                 NaN or infinite
 %     gridcorners:quality         QUALITY not a real scalar, not above 0,
@@ -71,7 +75,7 @@
 %     gridcorners:limit           LIMIT not a real scalar, below 1 after
 %                                 truncation, NaN, or above 2147483647
 %     gridcorners:adaptive        ADAPTIVE not a real scalar
-%     gridcorners:bufferSize      the point buffer would exceed 1 GiB
+%     gridcorners:tooLarge        the point buffer would exceed 1 GiB
 %     gridcorners:opencv          the image library reported a failure
 %
 %   Example

@@ -34,7 +34,7 @@
 %               coefficient; the result there is the image library's.
 %
 %   Errors (identifiers)
-%     tmatch:nargin        fewer than three arguments
+%     tmatch:nargin        not exactly three arguments
 %     tmatch:nargout       more than one result requested
 %     tmatch:image         image empty, complex, sparse, 3-D or not numeric
 %     tmatch:template      template empty, complex, sparse, 3-D or not numeric

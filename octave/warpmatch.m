@@ -90,7 +90,7 @@
 %     warpmatch:opencv   the image library reported a failure
 %     warpmatch:thread   a worker thread could not be started or joined
 %                        (every started worker has finished when it is raised)
-%     warpmatch:memory   no memory for the found points
+%     warpmatch:outOfMemory  no memory for the found points
 %
 %   Example: a known warp (a shift) and its inversion
 %     img = double(imread('camera.png'));        % any grey image

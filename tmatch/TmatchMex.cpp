@@ -8,6 +8,7 @@
 #include "CMatlabToOpenCV.h"
 #include "MexArgs.h"
 #include "MexVersion.h"
+#include "Resources.h"
 #include "mex.h"
 
 #include <opencv2/imgproc/imgproc_c.h>
@@ -20,17 +21,9 @@ namespace {
 
 const char* const kUsage = "C = tmatch(image, region, template)";
 
-// A grey image or template: real numeric, non-empty, two-dimensional.
-void checkPicture(const mxArray* a, const char* id, int argNo, const char* name) {
-    mexargs::requireRealNumeric(a, id, argNo, name);
-    char what[192];
-    mexargs::describe(a, what, sizeof what);
-    if (mxGetNumberOfDimensions(a) > 2)
-        mexargs::fail(id, "argument %d (%s) must be a 2-D grey-level matrix, got %s; "
-                          "convert a colour image to grey first", argNo, name, what);
-    if (mxIsEmpty(a))
-        mexargs::fail(id, "argument %d (%s) must not be empty, got %s", argNo, name, what);
-}
+constexpr mexargs::Arg kImage{0, "image", "tmatch:image"};
+constexpr mexargs::Arg kRegion{1, "region", "tmatch:region"};
+constexpr mexargs::Arg kTemplate{2, "template", "tmatch:template"};
 
 struct Region {
     bool whole = true;
@@ -40,33 +33,28 @@ struct Region {
 // Reads and checks the region vector against an image of M rows and N
 // columns.  A region reaching past the right or bottom edge is clipped there.
 Region readRegion(const mxArray* a, int M, int N) {
-    const char* id = "tmatch:region";
-    char what[192];
-    mexargs::describe(a, what, sizeof what);
     if (!mexargs::isRealNumeric(a) || mxIsEmpty(a))
-        mexargs::fail(id, "argument 2 (region) must be -1 or a real vector [x y width height], got %s", what);
+        mexargs::refuse(kRegion, a, " must be -1 or a real vector [x y width height]");
     Region region;
     if (mexargs::elementValue(a, 0) == -1.0) return region;
     if (mxGetNumberOfElements(a) < 4)
-        mexargs::fail(id, "argument 2 (region) must be -1 or have four elements [x y width height], got %s", what);
+        mexargs::refuse(kRegion, a, " must be -1 or have four elements [x y width height]");
     int e[4];
     for (int i = 0; i < 4; ++i) {
         const double v = mexargs::elementValue(a, static_cast<size_t>(i));
         if (!std::isfinite(v) || std::fabs(v) >= 2147483647.0)
-            mexargs::fail(id, "argument 2 (region): element %d must be a finite integer-sized value, got %g",
-                          i + 1, v);
+            mexargs::failArg(kRegion, ": element %d must be a finite integer-sized value, got %g", i + 1, v);
         e[i] = static_cast<int>(v);  // truncation toward zero
     }
     const int x = e[0] - 1;
     const int y = e[1] - 1;
     if (x < 0 || y < 0)
-        mexargs::fail(id, "argument 2 (region): x and y are 1-based and must be at least 1, got x = %d, y = %d",
-                      e[0], e[1]);
+        mexargs::failArg(kRegion, ": x and y are 1-based and must be at least 1, got x = %d, y = %d", e[0], e[1]);
     if (x >= N || y >= M)
-        mexargs::fail(id, "argument 2 (region): the region starts at x = %d, y = %d, outside the %dx%d image",
-                      e[0], e[1], M, N);
+        mexargs::failArg(kRegion, ": the region starts at x = %d, y = %d, outside the %dx%d image", e[0], e[1], M,
+                         N);
     if (e[2] < 1 || e[3] < 1)
-        mexargs::fail(id, "argument 2 (region): width and height must be at least 1, got %d and %d", e[2], e[3]);
+        mexargs::failArg(kRegion, ": width and height must be at least 1, got %d and %d", e[2], e[3]);
     region.whole = false;
     region.rect = cvRect(x, y, e[2] < N - x ? e[2] : N - x, e[3] < M - y ? e[3] : M - y);
     return region;
@@ -75,41 +63,46 @@ Region readRegion(const mxArray* a, int M, int N) {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts("tmatch", nrhs, 3, nlhs, 1, kUsage);
-    checkPicture(prhs[0], "tmatch:image", 1, "image");
-    checkPicture(prhs[2], "tmatch:template", 3, "template");
-    const int M = static_cast<int>(mxGetM(prhs[0]));
-    const int N = static_cast<int>(mxGetN(prhs[0]));
-    const Region region = readRegion(prhs[1], M, N);
+    mexargs::checkCounts("tmatch", nrhs, 3, 3, nlhs, 1, kUsage);
+    const mxArray* imageArg = kImage.of(prhs);
+    const mxArray* templateArg = kTemplate.of(prhs);
+    mexargs::requireImage2D(kImage, imageArg);
+    mexargs::requireImage2D(kTemplate, templateArg);
+    const int M = static_cast<int>(mxGetM(imageArg));
+    const int N = static_cast<int>(mxGetN(imageArg));
+    const Region region = readRegion(kRegion.of(prhs), M, N);
     const int W = region.whole ? N : region.rect.width;
     const int H = region.whole ? M : region.rect.height;
-    const int m = static_cast<int>(mxGetM(prhs[2]));
-    const int n = static_cast<int>(mxGetN(prhs[2]));
+    const int m = static_cast<int>(mxGetM(templateArg));
+    const int n = static_cast<int>(mxGetN(templateArg));
     if (m > H || n > W)
-        mexargs::fail("tmatch:templateSize",
-                      "argument 3 (template) is %dx%d, larger than the %dx%d area searched", m, n, H, W);
+        mexargs::failArg(kTemplate.as("tmatch:templateSize"), " is %dx%d, larger than the %dx%d area searched", m, n,
+                         H, W);
+
+    // The result comes first: should anything below fail, the host reclaims
+    // it, while no image exists yet.
+    plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(H - m + 1), static_cast<mwSize>(W - n + 1), mxREAL);
 
     IplImage* image = nullptr;
     IplImage* templ = nullptr;
     IplImage* map = nullptr;
     char failure[512] = "";
     try {
-        image = CMatlabToOpenCV::convert_copy(prhs[0]);
+        image = CMatlabToOpenCV::convert_copy(imageArg);
         if (!region.whole) cvSetImageROI(image, region.rect);
-        templ = CMatlabToOpenCV::convert_copy(prhs[2]);
-        map = cvCreateImage(cvSize(W - n + 1, H - m + 1), IPL_DEPTH_32F, 1);
+        templ = CMatlabToOpenCV::convert_copy(templateArg);
+        map = resources::createImage(cvSize(W - n + 1, H - m + 1), IPL_DEPTH_32F, 1);
         cvMatchTemplate(image, templ, map, CV_TM_CCOEFF_NORMED);
     } catch (const std::exception& e) {
         std::snprintf(failure, sizeof failure, "%s", e.what());
     }
     if (image) CMatlabToOpenCV::release_iplimage(image);
     if (templ) CMatlabToOpenCV::release_iplimage(templ);
+    if (!failure[0]) CMatlabToOpenCV::ipl_to_matlab(map, plhs[0]);
+    resources::releaseImage(map);
     if (failure[0]) {
-        if (map) cvReleaseImage(&map);
+        mxDestroyArray(plhs[0]);
+        plhs[0] = nullptr;
         mexargs::fail("tmatch:opencv", "the image library failed: %s", failure);
     }
-
-    plhs[0] = mxCreateDoubleMatrix(static_cast<mwSize>(map->height), static_cast<mwSize>(map->width), mxREAL);
-    CMatlabToOpenCV::ipl_to_matlab(map, plhs[0]);
-    cvReleaseImage(&map);
 }

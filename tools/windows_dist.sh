@@ -20,5 +20,9 @@ case "$out" in
   *) out=$(pwd)/$out ;;
 esac
 rm -f "$out"
-(cd "$stage" && cmake -E tar cf "$out" --format=zip "--mtime=2000-01-01 00:00:00 UTC" driftfield.mexw64 driftfield.m COPYING.txt)
+# Fixed dates and no extra fields (which would carry access and change
+# times): the same files give the same archive.
+export TZ=UTC
+touch -t 200001010000 "$stage"/*
+(cd "$stage" && zip -q -X -D "$out" driftfield.mexw64 driftfield.m COPYING.txt)
 echo "$out"

@@ -1,5 +1,7 @@
 #include "WarpMaps.h"
 
+#include "Resources.h"
+
 #include <opencv2/imgproc/imgproc_c.h>
 
 #include <cmath>
@@ -19,12 +21,10 @@ float* rowOf(IplImage* image, int r) {
 }
 
 IplImage* floatImage(int width, int height) {
-    return cvCreateImage(cvSize(width, height), IPL_DEPTH_32F, 1);
+    return resources::createImage(cvSize(width, height), IPL_DEPTH_32F, 1);
 }
 
-void release(IplImage*& image) {
-    if (image) cvReleaseImage(&image);
-}
+void release(IplImage*& image) { resources::releaseImage(image); }
 
 // Every image one warpImage call makes, so a library failure halfway can
 // release exactly what exists.
@@ -134,13 +134,13 @@ bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prev
             im.remappedY = floatImage(N, M);
             cvRemap(prevX, im.remappedX, im.mapX, im.mapY, kLinearFillOutliers, cvScalarAll(0));
             cvRemap(prevY, im.remappedY, im.mapX, im.mapY, kLinearFillOutliers, cvScalarAll(0));
-            im.finalX = cvCloneImage(im.remappedX);
-            im.finalY = cvCloneImage(im.remappedY);
+            im.finalX = resources::cloneImage(im.remappedX);
+            im.finalY = resources::cloneImage(im.remappedY);
             release(im.remappedX);
             release(im.remappedY);
         } else {
-            im.finalX = cvCloneImage(im.mapX);
-            im.finalY = cvCloneImage(im.mapY);
+            im.finalX = resources::cloneImage(im.mapX);
+            im.finalY = resources::cloneImage(im.mapY);
         }
         release(im.mapX);
         release(im.mapY);

@@ -37,7 +37,8 @@ void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, siz
 long fillNoise(IplImage* image);
 
 // The result of warpImage; the caller releases the three images with
-// cvReleaseImage.
+// resources::releaseImage (every image here is made through the bridge's
+// counted functions).
 struct WarpedImage {
     IplImage* finalX = nullptr;
     IplImage* finalY = nullptr;

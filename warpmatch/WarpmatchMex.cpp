@@ -9,10 +9,12 @@
 #include "CMexAndCpp.h"
 #include "MexArgs.h"
 #include "MexVersion.h"
+#include "Resources.h"
 #include "mex.h"
 #include "Threads.h"
 #include "WarpMaps.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +28,18 @@ namespace {
 const char* const kUsage =
     "[pts, mapX, mapY, warped] = warpmatch(coefX, coefY, ctrlX, ctrlY, targetX, targetY, prevX, prevY, image)";
 
+constexpr mexargs::Arg kCoefX{0, "coefX", "warpmatch:coefX"};
+constexpr mexargs::Arg kCoefY{1, "coefY", "warpmatch:coefY"};
+constexpr mexargs::Arg kCtrlX{2, "ctrlX", "warpmatch:ctrlX"};
+constexpr mexargs::Arg kCtrlY{3, "ctrlY", "warpmatch:ctrlY"};
+constexpr mexargs::Arg kTargetX{4, "targetX", "warpmatch:targetX"};
+constexpr mexargs::Arg kTargetY{5, "targetY", "warpmatch:targetY"};
+constexpr mexargs::Arg kPrevX{6, "prevX", "warpmatch:prevX"};
+constexpr mexargs::Arg kPrevY{7, "prevY", "warpmatch:prevY"};
+constexpr mexargs::Arg kImage{8, "image", "warpmatch:image"};
+constexpr int kArgCount = 9;
+constexpr int kMaxResults = 4;
+
 constexpr int kMinSide = 5;
 // Keeps every size the image library and the coarse grid derive in int range.
 constexpr size_t kMaxSide = INT_MAX / 8;
@@ -36,76 +50,47 @@ constexpr size_t kMaxPixels = size_t(1) << 27;
 // already take minutes, during which MATLAB or Octave cannot interrupt.
 constexpr size_t kMaxPoints = 10000;
 
-void requireNumeric(const mxArray* a, int argNo, const char* name, const char* id) {
-    mexargs::requireRealNumeric(a, id, argNo, name);
+void requireElements(const mexargs::Arg& arg, const mxArray* a, size_t need, const char* why) {
+    mexargs::requireRealNumeric(arg, a);
+    if (mxGetNumberOfElements(a) < need)
+        mexargs::refuse(arg, a, " must have at least %llu elements (%s)", static_cast<unsigned long long>(need), why);
 }
 
-void requireElements(const mxArray* a, int argNo, const char* name, const char* id, size_t need,
-                     const char* why) {
-    requireNumeric(a, argNo, name, id);
-    const size_t have = mxGetNumberOfElements(a);
-    if (have < need) {
-        char what[192];
-        mexargs::describe(a, what, sizeof what);
-        mexargs::fail(id, "argument %d (%s) must have at least %llu elements (%s), got %s", argNo, name,
-                      static_cast<unsigned long long>(need), why, what);
-    }
-}
-
-// The image: real numeric, 2-D, at least 5x5.
+// The image: a 2-D grey-level matrix of at least 5x5.
 void checkImage(const mxArray* a) {
-    const char* id = "warpmatch:image";
-    requireNumeric(a, 9, "image", id);
-    char what[192];
-    mexargs::describe(a, what, sizeof what);
-    if (mxGetNumberOfDimensions(a) > 2)
-        mexargs::fail(id, "argument 9 (image) must be a 2-D grey-level matrix, got %s", what);
+    mexargs::requireImage2D(kImage, a);
     if (mxGetM(a) < kMinSide || mxGetN(a) < kMinSide)
-        mexargs::fail(id, "argument 9 (image) must be at least %dx%d, got %s", kMinSide, kMinSide, what);
+        mexargs::refuse(kImage, a, " must be at least %dx%d", kMinSide, kMinSide);
     if (mxGetM(a) > kMaxSide || mxGetN(a) > kMaxSide)
-        mexargs::fail(id, "argument 9 (image) must have at most %llu rows and columns, got %s",
-                      static_cast<unsigned long long>(kMaxSide), what);
+        mexargs::refuse(kImage, a, " must have at most %llu rows and columns",
+                        static_cast<unsigned long long>(kMaxSide));
     if (mxGetNumberOfElements(a) > kMaxPixels)
-        mexargs::fail("warpmatch:tooLarge",
-                      "argument 9 (image) has more than %llu pixels, which would need over 6 GiB of working "
-                      "images; got %s", static_cast<unsigned long long>(kMaxPixels), what);
+        mexargs::refuse(kImage.as("warpmatch:tooLarge"), a,
+                        " has more than %llu pixels, which would need over 6 GiB of working images",
+                        static_cast<unsigned long long>(kMaxPixels));
 }
 
 // ctrlX is a column of K rows (or empty with no rows, K = 0).
 int readPointCount(const mxArray* a) {
-    const char* id = "warpmatch:ctrlX";
-    requireNumeric(a, 3, "ctrlX", id);
+    mexargs::requireRealNumeric(kCtrlX, a);
     const size_t rows = mxGetM(a);
-    if (mxGetNumberOfDimensions(a) > 2 || (mxGetN(a) != 1 && rows != 0)) {
-        char what[192];
-        mexargs::describe(a, what, sizeof what);
-        mexargs::fail(id, "argument 3 (ctrlX) must be a column vector (its row count is the number of "
-                          "control points), got %s", what);
-    }
-    if (rows > kMaxPoints) {
-        mexargs::fail("warpmatch:tooManyPoints",
-                      "argument 3 (ctrlX) has %llu rows; at most %llu control points are searched in one call",
-                      static_cast<unsigned long long>(rows), static_cast<unsigned long long>(kMaxPoints));
-    }
+    if (mxGetNumberOfDimensions(a) > 2 || (mxGetN(a) != 1 && rows != 0))
+        mexargs::refuse(kCtrlX, a, " must be a column vector (its row count is the number of control points)");
+    if (rows > kMaxPoints)
+        mexargs::failArg(kCtrlX.as("warpmatch:tooManyPoints"),
+                         " has %llu rows; at most %llu control points are searched in one call",
+                         static_cast<unsigned long long>(rows), static_cast<unsigned long long>(kMaxPoints));
     return static_cast<int>(rows);
 }
 
 // A previous map: real numeric, 2-D or 3-D (first page read), at least M x N.
-void checkPreviousMap(const mxArray* a, int argNo, const char* name, int M, int N) {
-    char id[32];
-    std::snprintf(id, sizeof id, "warpmatch:%s", name);
-    char what[192];
-    mexargs::describe(a, what, sizeof what);
-    if (!mexargs::isRealNumeric(a))
-        mexargs::fail(id, "argument %d (%s) must be [] or a real numeric map, got %s", argNo, name, what);
+void checkPreviousMap(const mexargs::Arg& arg, const mxArray* a, int M, int N) {
+    if (!mexargs::isRealNumeric(a)) mexargs::refuse(arg, a, " must be [] or a real numeric map");
     const size_t nd = mxGetNumberOfDimensions(a);
     const mwSize* dims = mxGetDimensions(a);
-    if (nd > 3)
-        mexargs::fail(id, "argument %d (%s) must be a 2-D map or a 3-D array whose first page is the map, "
-                          "got %s", argNo, name, what);
+    if (nd > 3) mexargs::refuse(arg, a, " must be a 2-D map or a 3-D array whose first page is the map");
     if (dims[0] < static_cast<size_t>(M) || dims[1] < static_cast<size_t>(N))
-        mexargs::fail(id, "argument %d (%s) must have at least %d rows and %d columns (the image size), got %s",
-                      argNo, name, M, N, what);
+        mexargs::refuse(arg, a, " must have at least %d rows and %d columns (the image size)", M, N);
 }
 
 // True when a previous warp is given; refuses a half-given or malformed one.
@@ -113,23 +98,15 @@ bool checkPreviousWarp(const mxArray* prevX, const mxArray* prevY, int M, int N)
     const bool noneX = mexargs::isRealNumeric(prevX) && mxIsEmpty(prevX);
     const bool noneY = mexargs::isRealNumeric(prevY) && mxIsEmpty(prevY);
     if (noneX && noneY) return false;
-    char what[192];
-    if (noneX) {
-        mexargs::describe(prevY, what, sizeof what);
-        mexargs::fail("warpmatch:prevY", "argument 8 (prevY) must be [] when argument 7 (prevX) is [], got %s",
-                      what);
-    }
-    checkPreviousMap(prevX, 7, "prevX", M, N);
-    if (noneY) {
-        mexargs::fail("warpmatch:prevY", "argument 8 (prevY) must be a map like argument 7 (prevX), got []");
-    }
-    checkPreviousMap(prevY, 8, "prevY", M, N);
+    if (noneX)
+        mexargs::refuse(kPrevY, prevY, " must be [] when argument %d (%s) is []", kPrevX.number(), kPrevX.name);
+    checkPreviousMap(kPrevX, prevX, M, N);
+    if (noneY) mexargs::refuse(kPrevY, prevY, " must be a map like argument %d (%s)", kPrevX.number(), kPrevX.name);
+    checkPreviousMap(kPrevY, prevY, M, N);
     // prevY is read with prevX's row count as its stride.
-    if (mxGetM(prevY) != mxGetM(prevX)) {
-        mexargs::describe(prevY, what, sizeof what);
-        mexargs::fail("warpmatch:prevY", "argument 8 (prevY) must have as many rows as argument 7 (prevX), %llu, "
-                                         "got %s", static_cast<unsigned long long>(mxGetM(prevX)), what);
-    }
+    if (mxGetM(prevY) != mxGetM(prevX))
+        mexargs::refuse(kPrevY, prevY, " must have as many rows as argument %d (%s), %llu", kPrevX.number(),
+                        kPrevX.name, static_cast<unsigned long long>(mxGetM(prevX)));
     return true;
 }
 
@@ -154,114 +131,148 @@ float pixel(const IplImage* image, int r, int c) {
 }
 
 void releaseAll(IplImage** images, int count) {
-    for (int i = 0; i < count; ++i)
-        if (images[i]) cvReleaseImage(&images[i]);
+    for (int i = 0; i < count; ++i) resources::releaseImage(images[i]);
 }
+
+// The host arrays of a call: the double copies of other-class arguments and
+// the results.  The host reclaims them should a host call fail; a refusal of
+// the plug-in's own destroys them first, so that it leaves nothing behind.
+struct HostArrays {
+    mxArray* copies[kArgCount] = {};
+    mxArray** results = nullptr;
+    int slots = 0;
+
+    void destroy() {
+        for (mxArray*& c : copies) {
+            if (c) mxDestroyArray(c);
+            c = nullptr;
+        }
+        for (int s = 0; s < slots; ++s) {
+            if (results[s]) mxDestroyArray(results[s]);
+            results[s] = nullptr;
+        }
+    }
+};
+
+// pthread_create, unless a test has asked this creation to fail.
+int createWorker(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
+    if (resources::threadCreationFails()) return EAGAIN;
+    return pthread_create(thread, attr, start, arg);
+}
+
+const ThreadFunctions kWorkerThreads = {createWorker, pthread_join};
 
 }  // namespace
 
+// MATLAB unwinds a failing host call without destructors, so every host
+// array of the call (results included) is made before the first image,
+// malloc block or thread, and nothing but releases and copies into those
+// arrays follows once they exist.
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts("warpmatch", nrhs, 9, nlhs, 4, kUsage);
-    if (nrhs > 9)
-        mexargs::fail("warpmatch:nargin", "warpmatch takes 9 input arguments, got %d. Usage: %s", nrhs, kUsage);
-    checkImage(prhs[8]);
-    const int M = static_cast<int>(mxGetM(prhs[8]));
-    const int N = static_cast<int>(mxGetN(prhs[8]));
-    const int K = readPointCount(prhs[2]);
+    mexargs::checkCounts("warpmatch", nrhs, kArgCount, kArgCount, nlhs, kMaxResults, kUsage);
+    checkImage(kImage.of(prhs));
+    const int M = static_cast<int>(mxGetM(kImage.of(prhs)));
+    const int N = static_cast<int>(mxGetN(kImage.of(prhs)));
+    const int K = readPointCount(kCtrlX.of(prhs));
     const size_t k = static_cast<size_t>(K);
     char layout[96];
     std::snprintf(layout, sizeof layout, "%d weight%s, one per control point, then a0, ax, ay", K, K == 1 ? "" : "s");
-    requireElements(prhs[0], 1, "coefX", "warpmatch:coefX", k + 3, layout);
-    requireElements(prhs[1], 2, "coefY", "warpmatch:coefY", k + 3, layout);
-    requireElements(prhs[3], 4, "ctrlY", "warpmatch:ctrlY", k, "one per row of ctrlX");
-    requireElements(prhs[4], 5, "targetX", "warpmatch:targetX", k, "one per row of ctrlX");
-    requireElements(prhs[5], 6, "targetY", "warpmatch:targetY", k, "one per row of ctrlX");
-    const bool composing = checkPreviousWarp(prhs[6], prhs[7], M, N);
+    requireElements(kCoefX, kCoefX.of(prhs), k + 3, layout);
+    requireElements(kCoefY, kCoefY.of(prhs), k + 3, layout);
+    requireElements(kCtrlY, kCtrlY.of(prhs), k, "one per row of ctrlX");
+    requireElements(kTargetX, kTargetX.of(prhs), k, "one per row of ctrlX");
+    requireElements(kTargetY, kTargetY.of(prhs), k, "one per row of ctrlX");
+    const bool composing = checkPreviousWarp(kPrevX.of(prhs), kPrevY.of(prhs), M, N);
 
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-    // Other real classes are read by value through double copies.
-    mxArray* copies[9] = {};
-    const mxArray* in[9];
-    // The image converts from any class without a copy.
-    for (int i = 0; i < 9; ++i) in[i] = (i < 6 || composing) && i != 8 ? asDouble(prhs[i], &copies[i]) : prhs[i];
-    const SplinePair spline{mxGetPr(in[0]), mxGetPr(in[1]), mxGetPr(in[2]), mxGetPr(in[3]), K};
-    const InversionInput points{spline, mxGetPr(in[4]), mxGetPr(in[5])};
+    // Other real classes are read by value through double copies; the image
+    // converts from any class without one.
+    HostArrays host;
+    const mxArray* in[kArgCount];
+    for (int i = 0; i < kArgCount; ++i) {
+        const bool copied = i != kImage.index && (i < kPrevX.index || composing);
+        in[i] = copied ? asDouble(prhs[i], &host.copies[i]) : prhs[i];
+    }
+    // MATLAB provides one result slot more than nlhs only for ans.
+    host.results = plhs;
+    host.slots = nlhs > 1 ? nlhs : 1;
+    plhs[0] = mxCreateDoubleMatrix(k, 2, mxREAL);
+    for (int s = 1; s < host.slots; ++s)
+        plhs[s] = mxCreateDoubleMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N), mxREAL);
+
+    const SplinePair spline{mxGetPr(in[kCoefX.index]), mxGetPr(in[kCoefY.index]), mxGetPr(in[kCtrlX.index]),
+                            mxGetPr(in[kCtrlY.index]), K};
+    const InversionInput points{spline, mxGetPr(in[kTargetX.index]), mxGetPr(in[kTargetY.index])};
 
     // source, previous x, previous y
     IplImage* inputs[3] = {};
     WarpedImage warped;
     char failure[512] = "";
     try {
-        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(in[8]);
+        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(in[kImage.index]);
         if (composing) {
-            inputs[1] = cvCreateImage(cvSize(N, M), IPL_DEPTH_32F, 1);
-            inputs[2] = cvCreateImage(cvSize(N, M), IPL_DEPTH_32F, 1);
+            inputs[1] = resources::createImage(cvSize(N, M), IPL_DEPTH_32F, 1);
+            inputs[2] = resources::createImage(cvSize(N, M), IPL_DEPTH_32F, 1);
         }
     } catch (const std::exception& e) {
         std::snprintf(failure, sizeof failure, "%s", e.what());
     }
     if (!failure[0]) {
         if (composing) {
-            const int R7 = static_cast<int>(mxGetM(in[6]));
-            const int C7 = static_cast<int>(mxGetDimensions(in[6])[1]);
-            readPreviousMap(in[6], R7, C7, inputs[1]);
-            readPreviousMap(in[7], R7, C7, inputs[2]);
+            const mxArray* prevX = in[kPrevX.index];
+            const int R7 = static_cast<int>(mxGetM(prevX));
+            const int C7 = static_cast<int>(mxGetDimensions(prevX)[1]);
+            readPreviousMap(prevX, R7, C7, inputs[1]);
+            readPreviousMap(in[kPrevY.index], R7, C7, inputs[2]);
         }
         warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure);
     }
-    if (inputs[0]) CMatlabToOpenCV::release_iplimage(inputs[0]);
-    releaseAll(inputs + 1, 2);
+    releaseAll(inputs, 3);
     if (failure[0]) {
-        for (mxArray* c : copies)
-            if (c) mxDestroyArray(c);
+        host.destroy();
         mexargs::fail("warpmatch:opencv", "the image library failed: %s", failure);
     }
     IplImage* results[3] = {warped.finalX, warped.finalY, warped.result};
 
     // One spare element so that K = 0 still gets real blocks.
-    double* outX = static_cast<double*>(std::malloc((k + 1) * sizeof(double)));
-    double* outY = static_cast<double*>(std::malloc((k + 1) * sizeof(double)));
+    double* outX = static_cast<double*>(resources::allocate((k + 1) * sizeof(double)));
+    double* outY = static_cast<double*>(resources::allocate((k + 1) * sizeof(double)));
     ThreadRun run;
     static WorkerLog log;
     if (outX && outY) {
         log.reset();
-        run = runInversionThreads(points, outX, outY, &log);
+        run = runInversionThreads(points, outX, outY, &log, &kWorkerThreads);
         for (int i = 0; i < log.count; ++i)
             mexPrintf(log.events[i].kind == kWorkerStart ? "Thread start %d\n" : "Thread Exit %d\n",
                       log.events[i].value);
         if (run.joinError) mexPrintf("error\n");
     }
     if (!outX || !outY || !run.ok()) {
-        std::free(outX);
-        std::free(outY);
+        resources::release(outX);
+        resources::release(outY);
         releaseAll(results, 3);
-        for (mxArray* c : copies)
-            if (c) mxDestroyArray(c);
+        host.destroy();
         if (run.createError)
             mexargs::fail("warpmatch:thread", "could not start worker thread %d of %d (error %d)",
                           run.failedWorker + 1, run.workers, run.createError);
         if (run.joinError)
             mexargs::fail("warpmatch:thread", "could not join worker thread %d of %d (error %d)",
                           run.failedWorker + 1, run.workers, run.joinError);
-        mexargs::fail("warpmatch:memory", "out of memory for %d result points", K);
+        mexargs::fail("warpmatch:outOfMemory", "out of memory for %d result points", K);
     }
     mexPrintf("Thread join all\n");
-    for (mxArray* c : copies)
-        if (c) mxDestroyArray(c);
 
-    // MATLAB provides one result slot more than nlhs only for ans.
-    const int slots = nlhs > 1 ? nlhs : 1;
-    plhs[0] = mxCreateDoubleMatrix(k, 2, mxREAL);
     for (int i = 0; i < K; ++i) {
         CMexAndCpp::SetMA(plhs[0], i, 0, outX[i]);
         CMexAndCpp::SetMA(plhs[0], i, 1, outY[i]);
     }
-    std::free(outX);
-    std::free(outY);
-    for (int s = 1; s < slots; ++s) plhs[s] = mxCreateDoubleMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N), mxREAL);
+    resources::release(outX);
+    resources::release(outY);
     for (int r = 0; r < M; ++r)
         for (int c = 0; c < N; ++c)
-            for (int s = 1; s < slots; ++s) CMexAndCpp::SetMA(plhs[s], r, c, pixel(results[s - 1], r, c));
+            for (int s = 1; s < host.slots; ++s) CMexAndCpp::SetMA(plhs[s], r, c, pixel(results[s - 1], r, c));
     releaseAll(results, 3);
+    for (mxArray*& c : host.copies)
+        if (c) mxDestroyArray(c);
 }

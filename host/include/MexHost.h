@@ -9,6 +9,7 @@
 
 #include "mex.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,11 +30,25 @@ struct CallResult {
     std::vector<ArrayPtr> outputs;  // plhs, owned by the caller of call()
     size_t leakedBlocks = 0;    // mxMalloc blocks still held when the call ended
     size_t leakedArrays = 0;    // arrays made by the call and neither returned nor destroyed
+    // What the plug-in held outside the host (images, malloc blocks), as its
+    // probe reports it: at the most at any host allocation or error raised
+    // during the call, and after the call.  MATLAB unwinds a failing host
+    // call without destructors, so anything held then is lost for good.
+    size_t heldAtHostCall = 0;
+    size_t leakedResources = 0;
+    size_t hostAllocations = 0; // host allocations the call made (mxMalloc, mxCreate*, ...)
+    bool injectedFailure = false;  // the call met the allocation failure asked for
 
-    bool leakFree() const { return leakedBlocks == 0 && leakedArrays == 0; }
+    bool leakFree() const {
+        return leakedBlocks == 0 && leakedArrays == 0 && heldAtHostCall == 0 && leakedResources == 0;
+    }
 };
 
 using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
+
+// Counts what a plug-in holds outside the host right now; empty when it
+// holds nothing of its own.
+using HeldProbe = std::function<size_t()>;
 
 // A plug-in shared library, opened with dlopen (LoadLibrary on Windows) and
 // closed on destruction.
@@ -48,17 +63,28 @@ public:
     CallResult call(int nlhs, const std::vector<const mxArray*>& args) const;
     // The symbol, or null when the library does not export it.
     void* symbol(const char* name) const;
+    // Images and malloc blocks the plug-in holds now, from the counters that
+    // plug-ins built for this host export (0 for one that exports none).
+    size_t liveImages() const;
+    size_t liveBlocks() const;
 
 private:
     void* handle_ = nullptr;
     MexFunction entry_ = nullptr;
+    int (*liveImages_)() = nullptr;
+    int (*liveBlocks_)() = nullptr;
     std::string name_;
 };
 
 // Runs any entry point as one host call (used for plug-ins and for core code
 // that must run inside a call scope, such as the bridge's allocations).
 CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
-                     const std::vector<const mxArray*>& args);
+                     const std::vector<const mxArray*>& args, const HeldProbe& held = {});
+
+// Fault injection: the n-th host allocation of the next call (n counted from
+// 1; 0 switches it off) fails as MATLAB's do when memory runs out, raising
+// regmex:host:outOfMemory from inside the allocating function.
+void failNextCallAllocation(size_t n);
 
 // Path of a plug-in built next to the tests: $REGMEX_PLUGIN_DIR/lib<name>.so
 // (<name>.mexw64 on Windows), falling back to the build folder compiled into

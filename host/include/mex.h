@@ -14,6 +14,10 @@
 #ifndef REGMEX_HOST_MEX_H
 #define REGMEX_HOST_MEX_H
 
+/* Plug-ins built against this host export their test probes (see
+ * bridge/Resources.h); with Octave's or MATLAB's mex.h they do not. */
+#define REGMEX_EMBEDDED_HOST 1
+
 #include <stddef.h>
 #include <stdint.h>
 #ifndef __cplusplus

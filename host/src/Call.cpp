@@ -22,8 +22,13 @@
 
 namespace mexhost {
 
+void failNextCallAllocation(size_t n) {
+    std::lock_guard<std::mutex> lock(state().mu);
+    state().failAt = n;
+}
+
 CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
-                     const std::vector<const mxArray*>& args) {
+                     const std::vector<const mxArray*>& args, const HeldProbe& held) {
     HostState& s = state();
     {
         std::lock_guard<std::mutex> lock(s.mu);
@@ -33,6 +38,12 @@ CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
         s.callBlocks.clear();
         s.output.clear();
         s.functionName = name;
+        s.callFailAt = s.failAt;
+        s.failAt = 0;
+        s.allocations = 0;
+        s.injected = false;
+        s.held = held;
+        s.heldAtHostCall = 0;
     }
     std::vector<uint64_t> before;
     for (const mxArray* a : args) before.push_back(fingerprint(a));
@@ -78,6 +89,10 @@ CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
         leftovers.assign(s.callArrays.begin(), s.callArrays.end());
         blocks.assign(s.callBlocks.begin(), s.callBlocks.end());
         r.output = s.output;
+        r.hostAllocations = s.allocations;
+        r.injectedFailure = s.injected;
+        r.heldAtHostCall = s.heldAtHostCall;
+        s.held = nullptr;
         s.inCall = false;
         s.callArrays.clear();
         s.callBlocks.clear();
@@ -87,6 +102,7 @@ CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
     r.leakedBlocks = blocks.size();
     for (mxArray* a : leftovers) destroyArrayTree(a);
     for (void* b : blocks) mxFree(b);
+    if (held) r.leakedResources = held();
     if (r.ok) {
         // Outputs beyond what the caller asked for are kept only when nlhs is 0 (ans).
         if (nlhs > 0 && r.outputs.size() > static_cast<size_t>(nlhs)) r.outputs.resize(static_cast<size_t>(nlhs));
@@ -134,6 +150,8 @@ Plugin::Plugin(const std::string& path) : name_(path) {
         closeLibrary(handle_);
         throw std::runtime_error("plug-in exports no mexFunction: " + path);
     }
+    liveImages_ = reinterpret_cast<int (*)()>(findSymbol(handle_, "regmexLiveImages"));
+    liveBlocks_ = reinterpret_cast<int (*)()>(findSymbol(handle_, "regmexLiveBlocks"));
     size_t slash = path.find_last_of("/\\");
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.rfind("lib", 0) == 0) base = base.substr(3);
@@ -145,8 +163,13 @@ Plugin::~Plugin() {
 }
 
 CallResult Plugin::call(int nlhs, const std::vector<const mxArray*>& args) const {
-    return callEntry(entry_, name_, nlhs, args);
+    HeldProbe held;
+    if (liveImages_ || liveBlocks_) held = [this] { return liveImages() + liveBlocks(); };
+    return callEntry(entry_, name_, nlhs, args, held);
 }
+
+size_t Plugin::liveImages() const { return liveImages_ ? static_cast<size_t>(liveImages_()) : 0; }
+size_t Plugin::liveBlocks() const { return liveBlocks_ ? static_cast<size_t>(liveBlocks_()) : 0; }
 
 void* Plugin::symbol(const char* name) const { return findSymbol(handle_, name); }
 

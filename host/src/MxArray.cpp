@@ -52,43 +52,76 @@ size_t countOf(const std::vector<mwSize>& dims) {
     mexErrMsgIdAndTxt(id, "%s", what);
 }
 
+[[noreturn]] void outOfMemory(const char* what) { hostError("regmex:host:outOfMemory", what); }
+
+size_t askHeld() {
+    HeldProbe held;
+    {
+        std::lock_guard<std::mutex> lock(state().mu);
+        if (!state().inCall || !state().held) return 0;
+        held = state().held;
+    }
+    const size_t n = held();
+    std::lock_guard<std::mutex> lock(state().mu);
+    if (n > state().heldAtHostCall) state().heldAtHostCall = n;
+    return n;
+}
+
 // Registers a new top-level array: alive, and the current call's until it is
 // returned, stored in a cell or destroyed.
 mxArray* track(mxArray* a) {
     HostState& s = state();
     std::lock_guard<std::mutex> lock(s.mu);
-    s.live.insert(a);
-    if (s.inCall) s.callArrays.insert(a);
+    try {
+        s.live.insert(a);
+        if (s.inCall) s.callArrays.insert(a);
+    } catch (const std::bad_alloc&) {
+        s.live.erase(a);
+        throw;
+    }
     return a;
 }
 
-mxArray* makeArray(mxClassID cls, std::vector<mwSize> dims, bool isComplex, bool registerIt = true) {
-    if (dims.size() < 2) dims.resize(2, dims.empty() ? 0 : 1);
-    while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
-    auto* a = new (std::nothrow) mxArray_tag;
-    if (!a) hostError("regmex:host:outOfMemory", "out of memory creating an array");
-    a->cls = cls;
-    a->dims = dims;
-    for (mwSize d : dims) a->dims700.push_back(static_cast<int>(d));
-    a->isComplex = isComplex;
-    size_t n = countOf(dims);
-    if (cls == mxCELL_CLASS) {
-        a->cells.assign(n, nullptr);
-    } else {
-        size_t es = elementSize(cls);
-        a->real = std::calloc(n ? n : 1, es ? es : 1);
-        if (isComplex) a->imag = std::calloc(n ? n : 1, es ? es : 1);
-        if (!a->real || (isComplex && !a->imag)) {
+// Arrays nested in a duplicate are parts of one allocation, not allocations
+// of their own.
+mxArray* makeArray(mxClassID cls, const mwSize* sizes, size_t ndim, bool isComplex, bool registerIt = true) {
+    if (registerIt) noteAllocation();
+    mxArray_tag* a = nullptr;
+    try {
+        std::vector<mwSize> dims(sizes, sizes + ndim);
+        if (dims.size() < 2) dims.resize(2, dims.empty() ? 0 : 1);
+        while (dims.size() > 2 && dims.back() == 1) dims.pop_back();
+        a = new mxArray_tag;
+        a->cls = cls;
+        a->dims = dims;
+        for (mwSize d : dims) a->dims700.push_back(static_cast<int>(d));
+        a->isComplex = isComplex;
+        size_t n = countOf(dims);
+        if (cls == mxCELL_CLASS) {
+            a->cells.assign(n, nullptr);
+        } else {
+            size_t es = elementSize(cls);
+            a->real = std::calloc(n ? n : 1, es ? es : 1);
+            if (isComplex) a->imag = std::calloc(n ? n : 1, es ? es : 1);
+            if (!a->real || (isComplex && !a->imag)) throw std::bad_alloc();
+        }
+        if (registerIt) return track(a);
+        std::lock_guard<std::mutex> lock(state().mu);
+        state().live.insert(a);
+        return a;
+    } catch (const std::bad_alloc&) {
+        if (a) {
             std::free(a->real);
             std::free(a->imag);
             delete a;
-            hostError("regmex:host:outOfMemory", "out of memory creating an array");
         }
+        outOfMemory("out of memory creating an array");
     }
-    if (registerIt) return track(a);
-    std::lock_guard<std::mutex> lock(state().mu);
-    state().live.insert(a);
-    return a;
+}
+
+mxArray* makeMatrix(mxClassID cls, mwSize m, mwSize n, bool isComplex) {
+    const mwSize dims[2] = {m, n};
+    return makeArray(cls, dims, 2, isComplex);
 }
 
 void destroyTree(mxArray* a) {
@@ -106,7 +139,7 @@ void destroyTree(mxArray* a) {
 }
 
 mxArray* duplicate(const mxArray* a, bool topLevel) {
-    mxArray* d = makeArray(a->cls, a->dims, a->isComplex, topLevel);
+    mxArray* d = makeArray(a->cls, a->dims.data(), a->dims.size(), a->isComplex, topLevel);
     d->isSparse = a->isSparse;
     size_t n = countOf(a->dims);
     if (a->cls == mxCELL_CLASS) {
@@ -149,6 +182,26 @@ size_t checkedCellIndex(const mxArray* a, size_t i) {
 }
 
 }  // namespace
+
+void noteAllocation() {
+    HostState& s = state();
+    size_t turn;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        if (!s.inCall) return;
+        turn = ++s.allocations;
+    }
+    askHeld();
+    bool fail;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        fail = s.callFailAt != 0 && turn == s.callFailAt;
+        if (fail) s.injected = true;
+    }
+    if (fail) outOfMemory("out of memory (injected failure of a host allocation)");
+}
+
+void noteHeld() { askHeld(); }
 
 namespace {
 
@@ -295,43 +348,43 @@ bool mxIsInt64(const mxArray* a) { return a->cls == mxINT64_CLASS; }
 bool mxIsUint64(const mxArray* a) { return a->cls == mxUINT64_CLASS; }
 
 mxArray* mxCreateDoubleMatrix(mwSize m, mwSize n, mxComplexity flag) {
-    return mexhost::makeArray(mxDOUBLE_CLASS, {m, n}, flag == mxCOMPLEX);
+    return mexhost::makeMatrix(mxDOUBLE_CLASS, m, n, flag == mxCOMPLEX);
 }
 mxArray* mxCreateDoubleScalar(double value) {
-    mxArray* a = mexhost::makeArray(mxDOUBLE_CLASS, {1, 1}, false);
+    mxArray* a = mexhost::makeMatrix(mxDOUBLE_CLASS, 1, 1, false);
     *static_cast<double*>(a->real) = value;
     return a;
 }
 mxArray* mxCreateNumericMatrix(mwSize m, mwSize n, mxClassID classid, mxComplexity flag) {
-    return mexhost::makeArray(classid, {m, n}, flag == mxCOMPLEX);
+    return mexhost::makeMatrix(classid, m, n, flag == mxCOMPLEX);
 }
 mxArray* mxCreateNumericArray(mwSize ndim, const mwSize* dims, mxClassID classid,
                               mxComplexity flag) {
-    return mexhost::makeArray(classid, std::vector<mwSize>(dims, dims + ndim), flag == mxCOMPLEX);
+    return mexhost::makeArray(classid, dims, ndim, flag == mxCOMPLEX);
 }
 mxArray* mxCreateLogicalMatrix(mwSize m, mwSize n) {
-    return mexhost::makeArray(mxLOGICAL_CLASS, {m, n}, false);
+    return mexhost::makeMatrix(mxLOGICAL_CLASS, m, n, false);
 }
 mxArray* mxCreateLogicalScalar(bool value) {
-    mxArray* a = mexhost::makeArray(mxLOGICAL_CLASS, {1, 1}, false);
+    mxArray* a = mexhost::makeMatrix(mxLOGICAL_CLASS, 1, 1, false);
     *static_cast<mxLogical*>(a->real) = value ? 1 : 0;
     return a;
 }
 mxArray* mxCreateString(const char* str) {
     size_t n = str ? std::strlen(str) : 0;
-    mxArray* a = mexhost::makeArray(mxCHAR_CLASS, {n ? 1u : 0u, n}, false);
+    mxArray* a = mexhost::makeMatrix(mxCHAR_CLASS, n ? 1 : 0, n, false);
     for (size_t i = 0; i < n; ++i)
         static_cast<mxChar*>(a->real)[i] = static_cast<unsigned char>(str[i]);
     return a;
 }
 mxArray* mxCreateCharArray(mwSize ndim, const mwSize* dims) {
-    return mexhost::makeArray(mxCHAR_CLASS, std::vector<mwSize>(dims, dims + ndim), false);
+    return mexhost::makeArray(mxCHAR_CLASS, dims, ndim, false);
 }
 mxArray* mxCreateCellMatrix(mwSize m, mwSize n) {
-    return mexhost::makeArray(mxCELL_CLASS, {m, n}, false);
+    return mexhost::makeMatrix(mxCELL_CLASS, m, n, false);
 }
 mxArray* mxCreateCellArray(mwSize ndim, const mwSize* dims) {
-    return mexhost::makeArray(mxCELL_CLASS, std::vector<mwSize>(dims, dims + ndim), false);
+    return mexhost::makeArray(mxCELL_CLASS, dims, ndim, false);
 }
 mxArray* mxDuplicateArray(const mxArray* a) { return a ? mexhost::duplicate(a, true) : nullptr; }
 void mxDestroyArray(mxArray* a) { mexhost::destroyTree(a); }
@@ -373,20 +426,25 @@ char* mxArrayToString(const mxArray* a) {
 }
 
 void* mxMalloc(size_t n) {
+    mexhost::noteAllocation();
     void* p = std::malloc(n ? n : 1);
     auto& s = state();
-    if (!p) {
-        bool inCall;
-        {
-            std::lock_guard<std::mutex> lock(s.mu);
-            inCall = s.inCall;
+    bool inCall;
+    {
+        std::lock_guard<std::mutex> lock(s.mu);
+        inCall = s.inCall;
+        try {
+            if (p) {
+                s.blocks.insert(p);
+                if (s.inCall) s.callBlocks.insert(p);
+            }
+        } catch (const std::bad_alloc&) {
+            s.blocks.erase(p);
+            std::free(p);
+            p = nullptr;
         }
-        if (inCall) mexhost::hostError("regmex:host:outOfMemory", "out of memory in mxMalloc");
-        return nullptr;
     }
-    std::lock_guard<std::mutex> lock(s.mu);
-    s.blocks.insert(p);
-    if (s.inCall) s.callBlocks.insert(p);
+    if (!p && inCall) mexhost::outOfMemory("out of memory in mxMalloc");
     return p;
 }
 
@@ -401,6 +459,7 @@ void* mxCalloc(size_t n, size_t size) {
 
 void* mxRealloc(void* ptr, size_t size) {
     if (!ptr) return mxMalloc(size);
+    mexhost::noteAllocation();
     void* p = std::realloc(ptr, size ? size : 1);
     if (!p) mexhost::hostError("regmex:host:outOfMemory", "out of memory in mxRealloc");
     auto& s = state();
@@ -460,6 +519,7 @@ static std::string formatMessage(const char* fmt, va_list ap) {
 }
 
 void mexErrMsgIdAndTxt(const char* id, const char* fmt, ...) {
+    mexhost::noteHeld();
     va_list ap;
     va_start(ap, fmt);
     std::string message = formatMessage(fmt, ap);
@@ -467,7 +527,9 @@ void mexErrMsgIdAndTxt(const char* id, const char* fmt, ...) {
     throw mexhost::MexError{id ? id : "", message};
 }
 
-void mexErrMsgTxt(const char* msg) { throw mexhost::MexError{"", msg ? msg : ""}; }
+void mexErrMsgTxt(const char* msg) {
+    mexhost::noteHeld();
+    throw mexhost::MexError{"", msg ? msg : ""}; }
 
 void mexWarnMsgIdAndTxt(const char* id, const char* fmt, ...) {
     va_list ap;

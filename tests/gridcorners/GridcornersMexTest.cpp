@@ -369,8 +369,8 @@ TEST_F(Fixture, BadNumbersAreRefused) {
 TEST_F(Fixture, OversizedPointBufferIsRefusedAfterReleasingTheImage) {
     // 74x74 blocks with 2500 corners each would need more than 1 GiB.
     const std::string path = write("large.png", cv::Mat(3700, 3700, CV_8U, cv::Scalar(0)));
-    expectRefused(run(path, 1, 0.04, 2500, 0), "gridcorners:bufferSize");
-    expectRefused(run(path, 1, 0.04, 1e9, 0), "gridcorners:bufferSize");
+    expectRefused(run(path, 1, 0.04, 2500, 0), "gridcorners:tooLarge");
+    expectRefused(run(path, 1, 0.04, 1e9, 0), "gridcorners:tooLarge");
     auto r = run(path, 1, 0.04, 10, 0);
     EXPECT_TRUE(r.ok) << r.errorMessage;
     EXPECT_TRUE(r.leakFree());

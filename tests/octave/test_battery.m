@@ -25,6 +25,7 @@ function battery_tmatch ()
   ok ();
   refuse (@() tmatch (img), "tmatch:nargin", ok);
   refuse (@() tmatch (img, -1), "tmatch:nargin", ok);
+  refuse (@() tmatch (img, -1, tpl, 42), "tmatch:nargin", ok);
   refuse (@() two_results (@tmatch, img, -1, tpl), "tmatch:nargout", ok);
   refuse (@() tmatch (repmat (img, [1 1 3]), -1, tpl), "tmatch:image", ok);       % colour image
   refuse (@() tmatch ({img}, -1, tpl), "tmatch:image", ok);                       % cell

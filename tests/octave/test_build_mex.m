@@ -1,7 +1,8 @@
 function test_build_mex ()
   % octave/build_mex.m builds all four plug-ins with mkoctfile into a chosen
-  % folder, with their help files, and the result gives the same answers as
-  % the MEX files of the CMake build.
+  % folder, with their help files, each linking only the libraries its
+  % Sources.txt names, and the result gives the same answers as the MEX
+  % files of the CMake build.
   here = fileparts (mfilename ("fullpath"));
   root = fileparts (fileparts (here));
   outdir = tempname ();
@@ -14,6 +15,10 @@ function test_build_mex ()
     assert (exist (fullfile (outdir, [name{1} ".mex"]), "file") == 3, [name{1} ".mex was not built"]);
     assert (exist (fullfile (outdir, [name{1} ".m"]), "file") == 2, [name{1} ".m was not copied"]);
   end
+  names = strcat (outdir, filesep, {"tmatch", "gridcorners", "warpmatch", "driftfield"}, ".mex");
+  [status, out] = system (sprintf ("sh '%s' '%s' %s", fullfile (root, "tests", "cmake", "LinkedLibraries.sh"), ...
+                                   root, strjoin (names, " ")));
+  assert (status == 0, out);
   rmpath (fullfile (root, "octave"));   % its help files would shadow the MEX files
   reference = which ("tmatch");
   img = double (imread (fullfile (root, "data", "camera.png")));
@@ -54,4 +59,26 @@ function test_build_mex ()
     assert (! isempty (strfind (err.message, "OpenCV")), err.message);
   end
   rmpath (fullfile (root, "octave"));
+
+  % A source a description names, or a description, missing from a copy of
+  % the tree stops the build before anything is built.
+  for missing = {fullfile("bridge", "MexArgs.cpp"), fullfile("tmatch", "Sources.txt")}
+    copy = tempname ();
+    mkdir (copy);
+    for part = {"octave", "bridge", "tmatch", "gridcorners", "warpmatch", "driftfield"}
+      copyfile (fullfile (root, part{1}), fullfile (copy, part{1}));
+    end
+    delete (fullfile (copy, missing{1}));
+    addpath (fullfile (copy, "octave"));
+    try
+      evalc ("build_mex ('outdir', fullfile (copy, 'out'))");
+      error ("regmex:test", "build_mex built without %s", missing{1});
+    catch err
+      assert (strcmp (err.identifier, "regmex:build"), err.message);
+      assert (! isempty (strfind (err.message, missing{1})), err.message);
+    end
+    rmpath (fullfile (copy, "octave"));
+    assert (! exist (fullfile (copy, "out", "tmatch.mex"), "file"));
+    rmdir (copy, "s");
+  end
 end

@@ -85,7 +85,7 @@ function test_gridcorners ()
   expect_error (@() gridcorners (name, 5, 0.04, 4, "on"), "gridcorners:adaptive");
   large = fullfile (dir, "large.png");
   imwrite (zeros (3700, 3700, "uint8"), large);
-  expect_error (@() gridcorners (large, 5, 0.04, 2500, 0), "gridcorners:bufferSize");
+  expect_error (@() gridcorners (large, 5, 0.04, 2500, 0), "gridcorners:tooLarge");
 
   % Octave is still sound after the refusals.
   assert (gridcorners (name, 5, 0.04, 4, 0), P);
@@ -93,7 +93,7 @@ function test_gridcorners ()
   % The help lists every identifier raised above.
   text = evalc ("help gridcorners");
   ids = {"nargin", "nargout", "filename", "filenameLength", "fileNotFound", "imageRead", ...
-         "minDistance", "quality", "limit", "adaptive", "bufferSize", "opencv"};
+         "minDistance", "quality", "limit", "adaptive", "tooLarge", "opencv"};
   for k = 1:numel (ids)
     assert (! isempty (strfind (text, ["gridcorners:" ids{k}])), ids{k});
   end

@@ -100,7 +100,7 @@ function test_warpmatch ()
   refuse (help_text, "warpmatch:image", with (a, 9, repmat (img, [1 1 3])));
   refuse (help_text, "warpmatch:image", with (a, 9, smooth + 1i));
   refuse (help_text, "warpmatch:image", with (a, 9, "camera.png"));
-  for id = {"warpmatch:opencv", "warpmatch:thread", "warpmatch:memory"}
+  for id = {"warpmatch:opencv", "warpmatch:thread", "warpmatch:outOfMemory"}
     assert (! isempty (strfind (help_text, id{1})), ["help lacks " id{1}]);
   end
   % Octave is still usable after the refusals.

@@ -1,12 +1,16 @@
 #!/bin/sh
-# Builds the Octave package, installs it into a temporary package prefix,
-# loads it in a fresh Octave, calls each plug-in and its help, and
-# uninstalls it.  Usage: roundtrip.sh <source folder>
+# Builds the Octave package from a plain copy of the tree (no version
+# control, no build folders), installs it into a temporary package prefix,
+# checks the libraries each installed MEX file links, loads it in a fresh
+# Octave, calls each plug-in and its help, and uninstalls it.
+# Usage: roundtrip.sh <source folder>
 set -e
 src=$(cd "${1:-.}" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cd "$src"
+mkdir "$work/tree"
+tar -C "$src" --exclude=./.git --exclude='./build*' --exclude=./out -cf - . | tar -C "$work/tree" -xf -
+cd "$work/tree"
 tarball=$(sh tools/dist.sh | tail -n 1)
 cp "$tarball" "$work/"
 cp tests/package/roundtrip_check.m "$work/"
@@ -18,6 +22,9 @@ octave_run() {
     $1"
 }
 octave_run "pkg install $(basename "$tarball");" > install.log 2>&1 || { cat install.log; exit 1; }
+installed=$(find "$work/archprefix" -name '*.mex' | sort)
+[ "$(echo $installed | wc -w)" -eq 4 ] || { echo "installed MEX files: $installed"; exit 1; }
+sh "$src/tests/cmake/LinkedLibraries.sh" "$work/tree" $installed
 octave_run "pkg load regmex; roundtrip_check();"
 octave_run "pkg uninstall regmex; assert (isempty (pkg ('list', 'regmex')));"
 test -z "$(find "$work/prefix" "$work/archprefix" -name '*.mex' 2>/dev/null)" || { echo "uninstall left MEX files"; exit 1; }

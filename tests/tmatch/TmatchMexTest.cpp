@@ -171,6 +171,7 @@ TEST_F(Fixture, RefusalsNameTheArgumentAndLeaveNothingBehind) {
     auto bigTpl = mexhost::matrix(21, 4);
     const Case cases[] = {
         {"two arguments", {img.get(), whole.get()}, 1, "tmatch:nargin"},
+        {"four arguments", {img.get(), whole.get(), tpl.get(), whole.get()}, 1, "tmatch:nargin"},
         {"two results", {img.get(), whole.get(), tpl.get()}, 2, "tmatch:nargout"},
         {"colour image", {colour.get(), whole.get(), tpl.get()}, 1, "tmatch:image"},
         {"empty image", {empty.get(), whole.get(), tpl.get()}, 1, "tmatch:image"},
