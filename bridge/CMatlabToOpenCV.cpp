@@ -1,47 +1,25 @@
 #include "CMatlabToOpenCV.h"
 
-#include "CMexAndCpp.h"
-#include "MexArgs.h"
+#include "MatrixImage.h"
 #include "Resources.h"
 
-#include <opencv2/core/saturate.hpp>
-
-#include <cmath>
 #include <cstring>
 
 namespace {
 
-// Columns per tile of the matrix <-> image copies: the matrix is column-major
-// and the image row-major, so both loops walk a band of columns row by row,
-// keeping every stream sequential in memory.
-const int kTile = 32;
-
-// Fills a new one-channel image from a matrix.  The pixel values are what
-// cvSet2D stores for the element (NaN read as 0.1): saturate_cast is the
-// conversion cvSet2D itself applies, so the pixels are identical.  Other real
-// numeric classes are read by value, as their doubles would be, without a
-// double copy of a possibly large image.
-IplImage* fromMatrix(const mxArray* a, int depth) {
-    const int M = static_cast<int>(mxGetM(a));
-    const int N = static_cast<int>(mxGetN(a));
-    IplImage* image = resources::createImage(cvSize(N, M), depth, 1);
-    const double* p = mxIsDouble(a) ? mxGetPr(a) : nullptr;
-    for (int c0 = 0; c0 < N; c0 += kTile) {
-        const int c1 = c0 + kTile < N ? c0 + kTile : N;
-        for (int r = 0; r < M; ++r) {
-            char* row = image->imageData + static_cast<size_t>(r) * static_cast<size_t>(image->widthStep);
-            for (int c = c0; c < c1; ++c) {
-                const size_t at = static_cast<size_t>(r) + static_cast<size_t>(c) * static_cast<size_t>(M);
-                double v = p ? p[at] : mexargs::elementValue(a, at);
-                if (std::isnan(v)) v = 0.1;
-                if (depth == IPL_DEPTH_8U)
-                    reinterpret_cast<unsigned char*>(row)[c] = cv::saturate_cast<unsigned char>(v);
-                else
-                    reinterpret_cast<float*>(row)[c] = static_cast<float>(v);
-            }
-        }
-    }
+// A new one-channel image of a rows x cols block of a matrix whose columns
+// are stride elements apart.  Any real numeric or logical class is read by
+// value, NaN as 0.1; 8-bit pixels are rounded and saturated
+// (matriximage::saturateToByte), float ones take the nearest float.
+IplImage* fromMatrix(const mxArray* a, size_t row0, size_t col0, int rows, int cols, size_t stride, int depth) {
+    IplImage* image = resources::createImage(cvSize(cols, rows), depth, 1);
+    matriximage::toImage(matriximage::viewOf(a, stride), row0, col0, image,
+                         matriximage::workersForPixels(static_cast<size_t>(rows) * static_cast<size_t>(cols)));
     return image;
+}
+
+IplImage* fromMatrix(const mxArray* a, int depth) {
+    return fromMatrix(a, 0, 0, static_cast<int>(mxGetM(a)), static_cast<int>(mxGetN(a)), mxGetM(a), depth);
 }
 
 }  // namespace
@@ -54,29 +32,19 @@ IplImage* CMatlabToOpenCV::convert_copy_DblTo32F(const mxArray* a) { return from
 
 IplImage* CMatlabToOpenCV::convert_copy_DblTo64F(const mxArray* a) { return fromMatrix(a, IPL_DEPTH_32F); }
 
+IplImage* CMatlabToOpenCV::convert_copy_region(const mxArray* a, CvRect rect) {
+    return fromMatrix(a, static_cast<size_t>(rect.y), static_cast<size_t>(rect.x), rect.height, rect.width, mxGetM(a),
+                      IPL_DEPTH_8U);
+}
+
+IplImage* CMatlabToOpenCV::convert_copy_DblTo32F(const mxArray* a, int rows, int cols, size_t stride) {
+    return fromMatrix(a, 0, 0, rows, cols, stride, IPL_DEPTH_32F);
+}
+
 void CMatlabToOpenCV::ipl_to_matlab(const IplImage* image, mxArray* out) {
-    const int H = image->height;
-    const int W = image->width;
-    const int M = static_cast<int>(mxGetM(out));
-    const bool direct = image->roi == nullptr && image->nChannels == 1 &&
-                        (image->depth == IPL_DEPTH_32F || image->depth == IPL_DEPTH_8U);
-    double* o = mxGetPr(out);
-    for (int j0 = 0; j0 < W; j0 += kTile) {
-        const int j1 = j0 + kTile < W ? j0 + kTile : W;
-        for (int i = 0; i < H; ++i) {
-            const char* row = image->imageData + static_cast<size_t>(i) * static_cast<size_t>(image->widthStep);
-            for (int j = j0; j < j1; ++j) {
-                double v;
-                if (!direct)
-                    v = cvGet2D(image, i, j).val[0];
-                else if (image->depth == IPL_DEPTH_32F)
-                    v = reinterpret_cast<const float*>(row)[j];
-                else
-                    v = reinterpret_cast<const unsigned char*>(row)[j];
-                o[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(M)] = v;
-            }
-        }
-    }
+    matriximage::toMatrix(image, mxGetPr(out), mxGetM(out),
+                          matriximage::workersForPixels(static_cast<size_t>(image->width) *
+                                                        static_cast<size_t>(image->height)));
 }
 
 IplImage* CMatlabToOpenCV::create_iplimage(int height, int width, int depth) {

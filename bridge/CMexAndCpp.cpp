@@ -1,5 +1,6 @@
 #include "CMexAndCpp.h"
 
+#include "HostIndex.h"
 #include "VectorSearch.h"
 
 #include <cmath>
@@ -21,7 +22,7 @@ double CMexAndCpp::GetMA(const mxArray* a, int r, int c) {
 
 double CMexAndCpp::GetMA(const mxArray* a, int r, int c, int M, int /*N*/) {
     const double* p = mxGetPr(a);
-    return substituted(p[static_cast<size_t>(r) + static_cast<size_t>(c) * static_cast<size_t>(M)]);
+    return substituted(p[mexargs::hostIndex(r, c, M)]);
 }
 
 void CMexAndCpp::SetMA(mxArray* a, int r, int c, double v) {
@@ -29,7 +30,7 @@ void CMexAndCpp::SetMA(mxArray* a, int r, int c, double v) {
 }
 
 void CMexAndCpp::SetMA(mxArray* a, int r, int c, double v, int M, int /*N*/) {
-    mxGetPr(a)[static_cast<size_t>(r) + static_cast<size_t>(c) * static_cast<size_t>(M)] = v;
+    mxGetPr(a)[mexargs::hostIndex(r, c, M)] = v;
 }
 
 mxArray* CMexAndCpp::GetMC(const mxArray* cells, int r, int c) {

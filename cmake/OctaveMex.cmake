@@ -67,3 +67,14 @@ function(regmex_add_octave_mex name)
   endif()
   add_custom_target(${name}_octave ALL DEPENDS ${deps})
 endfunction()
+
+# The m-functions that go with the plug-ins (fitting, peak search) sit
+# beside the MEX files too, so that addpath('build/mex') brings them.
+set(regmex_mfiles)
+foreach(mfile tpsfit tmatchpeak)
+  add_custom_command(OUTPUT ${REGMEX_MEX_DIR}/${mfile}.m
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/octave/${mfile}.m ${REGMEX_MEX_DIR}/${mfile}.m
+    DEPENDS ${CMAKE_SOURCE_DIR}/octave/${mfile}.m VERBATIM)
+  list(APPEND regmex_mfiles ${REGMEX_MEX_DIR}/${mfile}.m)
+endforeach()
+add_custom_target(regmex_octave_mfiles ALL DEPENDS ${regmex_mfiles})

@@ -8,6 +8,7 @@
 // The shell checks every argument before anything is allocated, reads the
 // lattice into plain form, runs the core and writes the two results.
 #include "Belief.h"
+#include "HostIndex.h"
 #include "LabelDisc.h"
 #include "Lattice.h"
 #include "Messages.h"
@@ -62,7 +63,7 @@ void checkCellArray(const mexargs::Arg& arg, const mxArray* a) {
 void checkNodeCells(const mexargs::Arg& arg, const mxArray* cells, int M, int N) {
     for (int x = 0; x < N; ++x) {
         for (int y = 0; y < M; ++y) {
-            const mxArray* c = mxGetCell(cells, static_cast<mwIndex>(y) + static_cast<mwIndex>(x) * static_cast<mwIndex>(M));
+            const mxArray* c = mxGetCell(cells, static_cast<mwIndex>(mexargs::hostIndex(y, x, M)));
             if (c && mexargs::isRealNumeric(c) && mxGetNumberOfElements(c) >= 2) continue;
             mexargs::refuse(arg, c, ": cell (%d,%d) must hold a real numeric [x; y] of at least two elements", y + 1,
                             x + 1);
@@ -71,12 +72,12 @@ void checkNodeCells(const mexargs::Arg& arg, const mxArray* cells, int M, int N)
 }
 
 Point nodePoint(const mxArray* cells, int y, int x, int M) {
-    const mxArray* c = mxGetCell(cells, static_cast<mwIndex>(y) + static_cast<mwIndex>(x) * static_cast<mwIndex>(M));
+    const mxArray* c = mxGetCell(cells, static_cast<mwIndex>(mexargs::hostIndex(y, x, M)));
     return Point{mexargs::elementValue(c, 0), mexargs::elementValue(c, 1)};
 }
 
 bool isFixed(const mxArray* mask, int y, int x, int M) {
-    return mexargs::elementValue(mask, static_cast<size_t>(y) + static_cast<size_t>(x) * static_cast<size_t>(M)) == 1.0;
+    return mexargs::elementValue(mask, mexargs::hostIndex(y, x, M)) == 1.0;
 }
 
 bool finitePoint(Point p) { return std::isfinite(p.x) && std::isfinite(p.y); }
@@ -303,7 +304,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         for (int y = 0; y < M; ++y)
             for (int x = 0; x < N; ++x) {
                 const size_t n = static_cast<size_t>(y) * static_cast<size_t>(N) + static_cast<size_t>(x);
-                if (!fixed[n]) scores[static_cast<size_t>(y) + static_cast<size_t>(x) * static_cast<size_t>(M)] = results[n].score;
+                if (!fixed[n]) scores[mexargs::hostIndex(y, x, M)] = results[n].score;
             }
     }
     // The caller always has room for one result; the positions go out only
@@ -312,7 +313,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         mxArray* out = mxCreateCellMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N));
         for (int x = 0; x < N; ++x) {
             for (int y = 0; y < M; ++y) {
-                const mwIndex idx = static_cast<mwIndex>(y) + static_cast<mwIndex>(x) * static_cast<mwIndex>(M);
+                const mwIndex idx = static_cast<mwIndex>(mexargs::hostIndex(y, x, M));
                 const size_t n = static_cast<size_t>(y) * static_cast<size_t>(N) + static_cast<size_t>(x);
                 mxArray* cell;
                 if (evaluate && !fixed[n]) {

@@ -1,32 +1,39 @@
-// gridcorners: Harris corners per 50x50 block of a grey-level image file.
+// gridcorners: Harris corners per 50x50 block of a grey-level image, read
+// from a file or given as a matrix.
 //
 //   P = gridcorners(filename, minDistance, quality, limitPerBlock, adaptive)
+//   P = gridcorners(image, minDistance, quality, limitPerBlock, adaptive)
 //
 // P is 2 x K: 1-based [x; y] of every corner, blocks in raster order, each
 // block's corners strongest first.
+#include "BlockDetection.h"
 #include "BlockGrid.h"
+#include "CMatlabToOpenCV.h"
 #include "LoadImage.h"
 #include "MexArgs.h"
 #include "MexVersion.h"
 #include "Resources.h"
 #include "mex.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/core/core_c.h>
-#include <opencv2/imgproc/imgproc_c.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <sys/stat.h>
 
 using namespace gridcorners;
 
 namespace {
 
-const char* const kUsage = "P = gridcorners(filename, minDistance, quality, limitPerBlock, adaptive)";
+const char* const kUsage = "P = gridcorners(filename or image, minDistance, quality, limitPerBlock, adaptive)";
 
 constexpr mexargs::Arg kFilename{0, "filename", "gridcorners:filename"};
+constexpr mexargs::Arg kImage{0, "image", "gridcorners:image"};
+constexpr mexargs::Arg kSource{0, "filename or image", "gridcorners:filename"};
 constexpr mexargs::Arg kMinDistance{1, "minDistance", "gridcorners:minDistance"};
 constexpr mexargs::Arg kQuality{2, "quality", "gridcorners:quality"};
 constexpr mexargs::Arg kLimit{3, "limitPerBlock", "gridcorners:limit"};
@@ -43,6 +50,9 @@ const double kDistanceCap = 1.0e6;
 // up to 62 corners per block.  A call that needs more loads the image a
 // second time, after the buffer has been replaced.
 const double kFirstBufferBytes = 8.0 * 1024.0 * 1024.0;
+// An 8-bit image of the library holds at most this many bytes, its rows
+// padded to a multiple of 4.
+const double kMaxImageBytes = 2147483647.0;
 
 struct Options {
     double distance;
@@ -51,9 +61,15 @@ struct Options {
     bool adaptive;
 };
 
+// Argument 1: a file name, or a grey image held in a matrix.
+struct Source {
+    const mxArray* matrix = nullptr;  // set for the matrix form
+    char name[kNameBuffer] = "";      // set for the file form
+};
+
 // Copies the file name into name (kNameBuffer bytes), never cutting it.
 void readName(const mxArray* a, char* name) {
-    if (!mxIsChar(a) || mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 1 || mxGetN(a) < 1)
+    if (mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 1 || mxGetN(a) < 1)
         mexargs::refuse(kFilename, a, " must be a non-empty character row vector");
     const size_t length = mxGetN(a);
     const mexargs::Arg tooLong = kFilename.as("gridcorners:filenameLength");
@@ -64,6 +80,28 @@ void readName(const mxArray* a, char* name) {
     if (mxGetString(a, name, kNameBuffer) != 0)
         mexargs::failArg(tooLong, " does not fit in %d bytes once encoded", kNameBuffer - 1);
     if (std::strlen(name) < length) mexargs::failArg(kFilename, " contains a NUL character");
+}
+
+// A grey image matrix, small enough for an 8-bit image of the library.
+void checkMatrix(const mxArray* a) {
+    mexargs::requireImage2D(kImage, a);
+    const double rows = static_cast<double>(mxGetM(a));
+    const double paddedCols = std::ceil(static_cast<double>(mxGetN(a)) / 4.0) * 4.0;
+    if (rows * paddedCols > kMaxImageBytes)
+        mexargs::refuse(kImage, a, " may hold at most %.0f bytes as an 8-bit image (rows times columns rounded "
+                                   "up to a multiple of 4)", kMaxImageBytes);
+}
+
+void readSource(const mxArray* a, Source& source) {
+    if (mxIsChar(a)) {
+        readName(a, source.name);
+    } else if (mxIsNumeric(a) || mxIsLogical(a)) {
+        checkMatrix(a);
+        source.matrix = a;
+    } else {
+        mexargs::refuse(kSource, a, " must be a file name (a non-empty character row vector) or a grey image "
+                                    "(a 2-D real numeric or logical matrix)");
+    }
 }
 
 Options readOptions(const mxArray* const prhs[]) {
@@ -100,127 +138,141 @@ void checkFile(const char* name) {
                          S_ISDIR(info.st_mode) ? "a directory" : "not a regular file");
 }
 
-// Every block in raster order; returns the number of points stored.  Only
-// library calls happen here, so the caller may catch what they throw.
-int detectBlocks(IplImage* image, IplImage* eig, IplImage* temp, CvPoint2D32f* points, const BlockGrid& grid,
-                 const Options& o) {
-    int total = 0;
-    for (int i = 0; i < grid.blocksY; ++i) {
-        for (int j = 0; j < grid.blocksX; ++j) {
-            const CvRect rect = blockRect(i, j, image->width, image->height);
-            cvSetImageROI(image, rect);
-            cvSetImageROI(eig, rect);
-            cvSetImageROI(temp, rect);
-            CvPoint2D32f* block = points + total;
-            const int count = detectWithRetries(
-                [&](double level) {
-                    int found = o.limit;  // in: the limit, out: the number found
-                    cvGoodFeaturesToTrack(image, eig, temp, block, &found, level, o.distance, 0, 3, 1, level);
-                    return found;
-                },
-                o.quality, o.limit, o.adaptive);
-            offsetPoints(block, count, rect.x, rect.y);
-            total += count;
-        }
-    }
-    return total;
-}
-
 // The exception's text without the trailing line break OpenCV puts there.
-void copyMessage(const std::exception& e, char* buf, size_t size) {
-    std::snprintf(buf, size, "%s", e.what());
+void copyMessage(const char* text, char* buf, size_t size) {
+    std::snprintf(buf, size, "%s", text);
     size_t n = std::strlen(buf);
     while (n > 0 && (buf[n - 1] == '\n' || buf[n - 1] == ' ')) buf[--n] = '\0';
     if (n == 0) std::snprintf(buf, size, "unknown error");
 }
 
-// The loaded image, or null with the library's message in failure when
-// making the image failed (an unreadable file gives null and no message).
-IplImage* load(const char* name, char* failure, size_t size) {
+// The 8-bit image of a matrix, as tmatch converts its inputs; null with
+// the reason in failure when it cannot be made.
+IplImage* convertMatrix(const mxArray* a, char* failure, size_t size, bool* noMemory) {
     try {
-        return cvLoadImage(name, CV_LOAD_IMAGE_GRAYSCALE);
+        return CMatlabToOpenCV::convert_copy(a);
+    } catch (const cv::Exception& e) {
+        *noMemory = e.code == cv::Error::StsNoMem;
+        copyMessage(e.what(), failure, size);
+    } catch (const std::bad_alloc&) {
+        *noMemory = true;
+        copyMessage("std::bad_alloc", failure, size);
     } catch (const std::exception& e) {
-        copyMessage(e, failure, size);
-        return nullptr;
+        copyMessage(e.what(), failure, size);
     }
+    return nullptr;
 }
 
-[[noreturn]] void failUnreadable(const char* name) {
+[[noreturn]] void failLoad(const char* name, const LoadFailure& why) {
+    if (why.kind == LoadFailure::outOfMemory)
+        mexargs::failArg(kFilename.as("gridcorners:outOfMemory"), ": there is not enough memory to decode '%s': %s",
+                         name, why.message);
     mexargs::failArg(kFilename.as("gridcorners:imageRead"), ": '%s' cannot be read or decoded as an image", name);
 }
 
-[[noreturn]] void failLibrary(const char* failure) {
-    mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
+[[noreturn]] void failTooLarge(int W, int H, const BlockGrid& grid, int limit, double bytes) {
+    mexargs::fail("gridcorners:tooLarge",
+                  "a %dx%d image (%d blocks) with limitPerBlock %d needs a %.0f-byte point buffer, more than "
+                  "the %.0f bytes allowed; lower limitPerBlock (a block holds at most %d corners)",
+                  W, H, grid.blocksX * grid.blocksY, limit, bytes, kMaxPointBufferBytes, kMaxCornersPerBlock);
+}
+
+// Loads the file with a point buffer from the host taken first, and a
+// larger one (with the file loaded again) when the image needs more.
+// Returns the image and sets buffer; raises with nothing alive.
+IplImage* loadWithBuffer(const char* name, const Options& o, void*& buffer) {
+    double have = kFirstBufferBytes;
+    buffer = mxMalloc(static_cast<size_t>(have));
+    LoadFailure why;
+    IplImage* image = loadImage(name, CV_LOAD_IMAGE_GRAYSCALE, &why);
+    if (!image) {
+        mxFree(buffer);
+        failLoad(name, why);
+    }
+    const int W = image->width;
+    const int H = image->height;
+    const BlockGrid grid = blockGrid(W, H);
+    const double bytes = pointBufferBytes(grid, o.limit);
+    if (bytes <= have) return image;
+    resources::releaseImage(image);
+    mxFree(buffer);
+    if (bytes > kMaxPointBufferBytes) failTooLarge(W, H, grid, o.limit, bytes);
+    buffer = mxMalloc(static_cast<size_t>(bytes));
+    image = loadImage(name, CV_LOAD_IMAGE_GRAYSCALE, &why);
+    if (!image || image->width != W || image->height != H) {
+        const bool loaded = image != nullptr;
+        resources::releaseImage(image);
+        mxFree(buffer);
+        if (!loaded) failLoad(name, why);
+        mexargs::failArg(kFilename.as("gridcorners:imageRead"), ": '%s' changed while it was read", name);
+    }
+    return image;
 }
 
 }  // namespace
 
 // MATLAB unwinds a failing host call without destructors, so every host
 // call below happens while no image exists: the point buffer is taken before
-// the image is loaded, and the result is made after all images are released.
+// the image is loaded or converted, and the result is made after all images
+// are released.  The block loop's workers call no host function.
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     mexargs::checkCounts("gridcorners", nrhs, kArgCount, kArgCount, nlhs, 1, kUsage);
-    char name[kNameBuffer];
-    readName(kFilename.of(prhs), name);
+    Source source;
+    readSource(prhs[0], source);
     const Options o = readOptions(prhs);
-    checkFile(name);
 
-    double have = kFirstBufferBytes;
-    void* buffer = mxMalloc(static_cast<size_t>(have));
-    char failure[512] = "";
-    IplImage* image = load(name, failure, sizeof failure);
-    if (!image) {
-        mxFree(buffer);
-        if (failure[0]) failLibrary(failure);
-        failUnreadable(name);
-    }
-    const int W = image->width;
-    const int H = image->height;
-    const BlockGrid grid = blockGrid(W, H);
-    const double bytes = pointBufferBytes(grid, o.limit);
-    if (bytes > kMaxPointBufferBytes || bytes > have) {
-        resources::releaseImage(image);
-        mxFree(buffer);
-    }
-    if (bytes > kMaxPointBufferBytes)
-        mexargs::fail("gridcorners:tooLarge",
-                      "a %dx%d image (%d blocks) with limitPerBlock %d needs a %.0f-byte point buffer, more than "
-                      "the %.0f bytes allowed; lower limitPerBlock (a block holds at most %d corners)",
-                      W, H, grid.blocksX * grid.blocksY, o.limit, bytes, kMaxPointBufferBytes, kMaxCornersPerBlock);
-    if (bytes > have) {
-        have = bytes;
-        buffer = mxMalloc(static_cast<size_t>(have));
-        image = load(name, failure, sizeof failure);
-        if (!image || image->width != W || image->height != H) {
-            const bool loaded = image != nullptr;
-            resources::releaseImage(image);
-            mxFree(buffer);
-            if (failure[0]) failLibrary(failure);
-            if (!loaded) failUnreadable(name);
-            mexargs::failArg(kFilename.as("gridcorners:imageRead"), ": '%s' changed while it was read", name);
+    IplImage* image = nullptr;
+    void* buffer = nullptr;
+    Pixels pixels;
+    if (source.matrix) {
+        const mxArray* a = source.matrix;
+        const int H = static_cast<int>(mxGetM(a));
+        const int W = static_cast<int>(mxGetN(a));
+        const BlockGrid grid = blockGrid(W, H);
+        const double bytes = pointBufferBytes(grid, o.limit);
+        if (bytes > kMaxPointBufferBytes) failTooLarge(W, H, grid, o.limit, bytes);
+        buffer = mxMalloc(static_cast<size_t>(bytes));
+        if (mxIsUint8(a) || mxIsLogical(a)) {
+            // The 8-bit conversion keeps these values as they are (true as
+            // 1), so the workers cut the blocks from the matrix itself.
+            static_assert(sizeof(mxLogical) == 1, "a logical element is one byte");
+            pixels = matrixPixels(static_cast<const unsigned char*>(mxGetData(a)), H, W, mxIsLogical(a));
+        } else {
+            char failure[512] = "";
+            bool noMemory = false;
+            image = convertMatrix(a, failure, sizeof failure, &noMemory);
+            if (!image) {
+                mxFree(buffer);
+                if (noMemory)
+                    mexargs::fail("gridcorners:outOfMemory", "there is not enough memory for the %dx%d image: %s",
+                                  W, H, failure);
+                mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
+            }
+            pixels = imagePixels(image);
         }
+    } else {
+        checkFile(source.name);
+        image = loadWithBuffer(source.name, o, buffer);
+        pixels = imagePixels(image);
     }
-    CvPoint2D32f* points = static_cast<CvPoint2D32f*>(buffer);
 
-    IplImage* eig = nullptr;
-    IplImage* temp = nullptr;
-    int K = 0;
-    try {
-        eig = resources::createImage(cvSize(W, H), IPL_DEPTH_32F, 1);
-        temp = resources::createImage(cvSize(W, H), IPL_DEPTH_32F, 1);
-        K = detectBlocks(image, eig, temp, points, grid, o);
-    } catch (const std::exception& e) {
-        copyMessage(e, failure, sizeof failure);
-    }
+    const int W = pixels.width;
+    const int H = pixels.height;
+    const BlockGrid grid = blockGrid(W, H);
+    const Slots slots = slotsIn(buffer, grid, o.limit);
+    const DetectOptions options{o.distance, o.quality, o.limit, o.adaptive};
+    const BlockRun run = detectBlocks(pixels, options, machineWorkers(grid), slots);
     resources::releaseImage(image);
-    resources::releaseImage(eig);
-    resources::releaseImage(temp);
-    if (failure[0]) {
-        mxFree(points);
-        failLibrary(failure);
+    if (run.status != RunStatus::done) {
+        mxFree(buffer);
+        if (run.status == RunStatus::outOfMemory)
+            mexargs::fail("gridcorners:outOfMemory",
+                          "there is not enough memory for the working images of the %dx%d image: %s", W, H,
+                          run.message);
+        mexargs::fail("gridcorners:opencv", "the image library failed: %s", run.message);
     }
 
-    plhs[0] = mxCreateDoubleMatrix(2, static_cast<mwSize>(K), mxREAL);
-    writeOneBased(points, K, mxGetPr(plhs[0]));
-    mxFree(points);
+    plhs[0] = mxCreateDoubleMatrix(2, static_cast<mwSize>(run.total), mxREAL);
+    writeSlots(slots, mxGetPr(plhs[0]));
+    mxFree(buffer);
 }

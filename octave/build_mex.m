@@ -12,8 +12,8 @@ function build_mex (varargin)
 %   interface headers) is found through pkg-config where it exists, else in
 %   /usr/include/opencv4 and the system library folders; give -I and -L
 %   arguments to point elsewhere.  The MEX files and their help files go to
-%   FOLDER, by default build/mex at the top of the source tree; add that
-%   folder to the path to use them.
+%   FOLDER, by default build/mex at the top of the source tree, with
+%   tpsfit.m and tmatchpeak.m; add that folder to the path to use them.
 %
 %   What each plug-in compiles and links is read from its folder's
 %   Sources.txt (the format is described at the top of that file); a
@@ -98,6 +98,10 @@ function build_mex (varargin)
       mex (args{:});
     end
     copyfile (fullfile (here, [name '.m']), fullfile (outdir, [name '.m']));
+  end
+  % The m-functions that go with the plug-ins.
+  for name = {'tpsfit', 'tmatchpeak'}
+    copyfile (fullfile (here, [name{1} '.m']), fullfile (outdir, [name{1} '.m']));
   end
   fprintf ('regmex: built %s in %s\n', strjoin (plugins, ', '), outdir);
 end

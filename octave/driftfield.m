@@ -104,3 +104,6 @@
 %     scores         % 0.9014 at the corners, 0.8932 at the edges, 0 centre
 %     [s, Q] = driftfield(ref, ref, 1, 0, 1, 5, 2.5, map, 0, 1, fixed);
 %     Q{1, 1}        % [10.905; 10.905]: the weighted mean
+%
+%   See also tmatch (score maps), tmatchpeak, tpsfit (a spline for warpmatch
+%   through the nodes' new positions), warpmatch.

@@ -16,14 +16,14 @@ function varargout = regmex_demo (varargin)
 %     2. driftfield  moves every lattice node, starting from its reference
 %                    position, onto the dots while keeping the lattice
 %                    regular (a few message passes, coarse then fine).
-%     3. warpmatch   fits nothing itself: the demo fits spline coefficients
-%                    to the tracked nodes in a small linear solve, then
-%                    warpmatch maps the deformed picture back (unwarping)
-%                    and inverts the recovered warp at check points.
+%     3. tpsfit      fits spline coefficients to the tracked nodes, and
+%        warpmatch   maps the deformed picture back (unwarping) and
+%                    inverts the recovered warp at check points.
 %     4. gridcorners finds well-spread natural corners in the reference
 %                    picture: the check points.  Their true positions are
 %                    known, so the demo reports how far the recovered warp
-%                    puts them; tmatch confirms a few by local search.
+%                    puts them; tmatch and tmatchpeak confirm a few by
+%                    local search, below a pixel.
 %
 %   warpmatch also makes the deformed picture and, by inverting the true
 %   warp, the true position of every node and check point.
@@ -82,15 +82,19 @@ function varargout = regmex_demo (varargin)
   % positions.  warpmatch works in 0-based coordinates.
   [cx, cy] = meshgrid (linspace (0, N - 1, 4), linspace (0, M - 1, 4));
   shift = 7 * (2 * rand (numel (cx), 2) - 1);
-  few = tps_fit ([cx(:), cy(:)], [cx(:), cy(:)] + shift);
+  few = fit ([cx(:), cy(:)], [cx(:), cy(:)] + shift);
   nodes0 = [gx(:), gy(:)] - 1;
   points0 = [nodes0; checks' - 1];
-  truth = tps_fit (points0, tps_eval (few, points0));
+  truth = fit (points0, tps_eval (few, points0));
   t = tic ();
-  [~, pts, ~, ~, deformed] = quiet_warpmatch (truth, points0, points0, reference);
+  [~, pts, trueMapX, trueMapY, deformed] = quiet_warpmatch (truth, points0, points0, reference);
   timing = add_time (timing, "warpmatch", t);
   trueNodes = pts(1:LM * LN, :) + 1;             % 1-based, deformed frame
   trueChecks = pts(LM * LN + 1:end, :) + 1;
+  % The maps meet the spline's values at its control points (all on whole
+  % pixels) up to warpmatch's sampling of the spline.
+  truthMiss = map_miss (trueMapX, trueMapY, points0, tps_eval (truth, points0));
+  noiseDeformed = outside (trueMapX, trueMapY);
 
   %% Score map: the dot template correlated over the deformed picture.
   t = tic ();
@@ -140,10 +144,12 @@ function varargout = regmex_demo (varargin)
   %% Warp recovery from the tracked nodes.
   tracked0 = cell2mat (positions(:)')' - 1;    % 0-based, deformed frame
   % Unwarping needs the map from the reference frame to the deformed one.
-  back = tps_fit (nodes0, tracked0);
+  back = fit (nodes0, tracked0);
   t = tic ();
   [~, ~, mapX, mapY, unwarped] = quiet_warpmatch (back, nodes0, tracked0, deformed);
   timing = add_time (timing, "warpmatch", t);
+  backMiss = map_miss (mapX, mapY, nodes0, tracked0);
+  noiseUnwarped = outside (mapX, mapY);
   % The check points through the recovered maps (they sit on whole pixels).
   idx = sub2ind ([M, N], checks(2, :), checks(1, :));
   mappedChecks = [mapX(idx); mapY(idx)]' + 1;
@@ -154,15 +160,15 @@ function varargout = regmex_demo (varargin)
   order = nearest_distinct (tracked0, checks' - 1);
   targets = nodes0(order, :);
   targets(1:C, :) = checks' - 1;
-  forward = tps_fit (tracked0(order, :), nodes0(order, :));
+  forward = fit (tracked0(order, :), nodes0(order, :));
   t = tic ();
   [~, found] = quiet_warpmatch (forward, tracked0(order, :), targets, deformed);
   timing = add_time (timing, "warpmatch", t);
   invChecks = found(1:C, :) + 1;
   invErr = hypot (invChecks(:, 1) - trueChecks(:, 1), invChecks(:, 2) - trueChecks(:, 2));
 
-  % tmatch confirms a few check points by local search around the
-  % predicted position.
+  % tmatch and tmatchpeak confirm a few check points by local search
+  % around the predicted position, below a pixel.
   confirm = min (5, C);
   confirmErr = zeros (confirm, 1);
   for k = 1:confirm
@@ -173,9 +179,8 @@ function varargout = regmex_demo (varargin)
     t = tic ();
     local = tmatch (deformed, region, patch);
     timing = add_time (timing, "tmatch", t);
-    [~, m] = max (local(:));
-    [r, c] = ind2sub (size (local), m);
-    at = [region(1) - 1 + c + 10, region(2) - 1 + r + 10];
+    [px, py] = tmatchpeak (local, region, size (patch));
+    at = [px, py] + 10;                % the patch's centre
     confirmErr(k) = hypot (at(1) - trueChecks(k, 1), at(2) - trueChecks(k, 2));
   end
 
@@ -188,7 +193,10 @@ function varargout = regmex_demo (varargin)
                    "beforeMedian", median (before), "beforeP95", prctile95 (before), ...
                    "afterMedian", median (after), "afterP95", prctile95 (after), ...
                    "checkMedian", median (invErr), "checkP95", prctile95 (invErr), ...
-                   "mapMedian", median (mapErr), "confirmMedian", median (confirmErr), ...
+                   "mapMedian", median (mapErr), "mapMax", max (mapErr), ...
+                   "confirmMedian", median (confirmErr), "confirmMax", max (confirmErr), ...
+                   "truthMissMedian", median (truthMiss), "truthMissMax", max (truthMiss), ...
+                   "backMissMedian", median (backMiss), "backMissMax", max (backMiss), ...
                    "diffBefore", diffBeforeInner, "diffAfter", diffAfter, ...
                    "variants", {variants(:, 4)}, "variantMedian", variantErr, "timing", timing);
 
@@ -196,16 +204,16 @@ function varargout = regmex_demo (varargin)
   say ("regmex demo: a %dx%d photograph with a %dx%d dot lattice, deformed by a smooth warp\n", ...
        M, N, LM, LN);
   say ("up to %.1f pixels (median %.1f).\n\n", max (before), median (before));
-  say ("  %-44s %8s %8s\n", "", "median", "95th pct");
-  say ("  %-44s %8.2f %8.2f px\n", sprintf ("node error before tracking (%d nodes)", LM * LN), ...
-       result.beforeMedian, result.beforeP95);
-  say ("  %-44s %8.2f %8.2f px\n", "node error after tracking", result.afterMedian, result.afterP95);
-  say ("  %-44s %8.2f %8.2f px\n", sprintf ("check points, inverted warp (%d points)", C), ...
-       result.checkMedian, result.checkP95);
-  say ("  %-44s %8.2f %8s px\n", "check points, through the recovered maps", result.mapMedian, "");
-  say ("  %-44s %8.2f %8s px\n", sprintf ("check points found by tmatch (%d)", confirm), ...
-       result.confirmMedian, "");
-  say ("  %-44s %8.1f -> %.1f grey levels\n", "mean |reference - picture|, inner area", ...
+  row = @(label, e) say ("  %-46s %7.3f %8.3f %7.3f px\n", label, median (e), prctile95 (e), max (e));
+  say ("  %-46s %7s %8s %7s\n", "", "median", "95th pct", "max");
+  row (sprintf ("true maps at their control points (%d)", rows (points0)), truthMiss);
+  row (sprintf ("node error before tracking (%d nodes)", LM * LN), before);
+  row ("node error after tracking", after);
+  row (sprintf ("recovered maps at their control points (%d)", rows (nodes0)), backMiss);
+  row (sprintf ("check points, inverted warp (%d points)", C), invErr);
+  row ("check points, through the recovered maps", mapErr);
+  row (sprintf ("check points found by tmatch, tmatchpeak (%d)", confirm), confirmErr);
+  say ("  %-46s %7.1f -> %.1f grey levels\n", "mean |reference - picture|, inner area", ...
        diffBeforeInner, diffAfter);
   say ("\n  one driftfield pass from the reference positions (pairWeight 0.5 unless\n  given), median node error:\n");
   for v = 1:rows (variants)
@@ -227,7 +235,7 @@ function varargout = regmex_demo (varargin)
       mkdir (outdir);
     end
     write_figures (outdir, deformed, reference, unwarped, scoreMap, clean, corners, checks, ...
-                   refCells, positions, trueNodes, LM, LN, result);
+                   refCells, positions, trueNodes, LM, LN, noiseDeformed, noiseUnwarped, result);
     say ("\nfigures written to %s\n", outdir);
   end
 end
@@ -260,14 +268,24 @@ function tpl = dot_template ()
   tpl = alpha .* value + (1 - alpha) * 128;
 end
 
-function s = tps_fit (ctrl, values)
-  % Thin-plate spline through values at ctrl (K x 2, 0-based), in the
-  % coefficient layout warpmatch reads: K weights, then a0, ax, ay.
-  K = rows (ctrl);
-  d = (ctrl(:, 1) - ctrl(:, 1)') .^ 2 + (ctrl(:, 2) - ctrl(:, 2)') .^ 2;
-  A = [d .* log(d + 2.2204e-16), ones(K, 1), ctrl; [ones(K, 1), ctrl]', zeros(3)];
-  coef = A \ [values; zeros(3, 2)];
-  s = struct ("ctrl", ctrl, "coefX", coef(:, 1), "coefY", coef(:, 2));
+function s = fit (ctrl, values)
+  % The spline through values at ctrl (K x 2, 0-based), with its points.
+  [coefX, coefY] = tpsfit (ctrl(:, 1), ctrl(:, 2), values(:, 1), values(:, 2));
+  s = struct ("ctrl", ctrl, "coefX", coefX, "coefY", coefY);
+end
+
+function e = map_miss (mapX, mapY, at, values)
+  % Distance between the maps at whole-pixel positions at (0-based) and
+  % the values the spline takes there.
+  idx = sub2ind (size (mapX), at(:, 2) + 1, at(:, 1) + 1);
+  e = hypot (mapX(idx) - values(:, 1), mapY(idx) - values(:, 2));
+end
+
+function mask = outside (mapX, mapY)
+  % The pixels whose sample lies outside the source: warpmatch fills them
+  % with noise.
+  [M, N] = size (mapX);
+  mask = mapX < 0 | mapX > N - 1 | mapY < 0 | mapY > M - 1;
 end
 
 function v = tps_eval (s, p)
@@ -312,39 +330,50 @@ function order = nearest_distinct (nodes, points)
 end
 
 function write_figures (outdir, deformed, reference, unwarped, scoreMap, clean, corners, checks, ...
-                        refCells, positions, trueNodes, LM, LN, r)
+                        refCells, positions, trueNodes, LM, LN, noiseDeformed, noiseUnwarped, r)
   % gnuplot renders without a display; Octave warns that it is not its
-  % favourite toolkit.
+  % favourite toolkit.  Axes, colour bars and legends are placed by hand
+  % (figure units) so that no title or label is clipped; "\\n" breaks a
+  % title in gnuplot.
   state = warning ("off", "all");
   restore = onCleanup (@() warning (state));
   graphics_toolkit ("gnuplot");
   R = cell2mat (refCells(:)')';
   P = cell2mat (positions(:)')';
+  noiseLabel = "magenta: noise fill (samples from outside the picture)";
 
-  f = figure ("visible", "off", "position", [0 0 1200 620]);
-  subplot (1, 2, 1);
-  show_lattice (deformed, R, LM, LN, "r");
-  plot (trueNodes(:, 1), trueNodes(:, 2), "y.", "markersize", 6);
-  title ("Before tracking: the lattice at its reference positions (red)");
-  xlabel (sprintf("median distance %.2f px to the true node positions (yellow)", r.beforeMedian));
-  subplot (1, 2, 2);
-  show_lattice (deformed, P, LM, LN, "g");
-  plot (trueNodes(:, 1), trueNodes(:, 2), "y.", "markersize", 6);
-  title ("After tracking with driftfield (green)");
-  xlabel (sprintf("median distance %.2f px to the true node positions (yellow)", r.afterMedian));
+  f = figure ("visible", "off", "position", [0 0 1200 720]);
+  panels = {R, "r", "reference positions", ...
+            sprintf("Before tracking: the lattice at its reference positions (red)\\nmedian %.2f px from the true node positions (yellow)", r.beforeMedian);
+            P, "g", "tracked positions", ...
+            sprintf("After tracking with driftfield (green)\\nmedian %.2f px from the true node positions (yellow)", r.afterMedian)};
+  for k = 1:2
+    ax = subplot (1, 2, k);
+    show_grey (deformed, [0 255], noiseDeformed);
+    h = show_lattice (panels{k, 1}, LM, LN, panels{k, 2});
+    h(2) = plot (trueNodes(:, 1), trueNodes(:, 2), "y.", "markersize", 6);
+    h(3) = noise_key ();
+    title (panels{k, 4});
+    hl = legend (h, {panels{k, 3}, "true node positions", noiseLabel}, "location", "southoutside");
+    set (ax, "position", [0.06 + 0.5 * (k - 1), 0.19, 0.40, 0.68]);
+    set (hl, "position", [0.09 + 0.5 * (k - 1), 0.02, 0.34, 0.08]);
+  end
   print (f, "-dpngcairo", "-r90", fullfile (outdir, "lattice.png"));
   close (f);
 
-  f = figure ("visible", "off", "position", [0 0 640 600]);
+  f = figure ("visible", "off", "position", [0 0 720 620]);
   imagesc (scoreMap, [-1 1]);
   axis image;
   colormap (gray (256));
-  colorbar ();
-  title ("tmatch score map: correlation of the dot template over the deformed picture");
+  label_axes ();
+  title ("tmatch score map: the 11x11 dot template over the deformed\\npicture, at each dot centre (0 in the 5-pixel border)");
+  set (gca (), "position", [0.10 0.08 0.68 0.76]);
+  cb = colorbar ();
+  ylabel (cb, "normalised correlation coefficient");
   print (f, "-dpngcairo", "-r90", fullfile (outdir, "score_map.png"));
   close (f);
 
-  f = figure ("visible", "off", "position", [0 0 640 640]);
+  f = figure ("visible", "off", "position", [0 0 700 780]);
   imagesc (clean, [0 255]);
   axis image;
   colormap (gray (256));
@@ -355,36 +384,62 @@ function write_figures (outdir, deformed, reference, unwarped, scoreMap, clean, 
   for b = 50:50:columns (clean)
     plot ([b b] + 0.5, [0.5 rows(clean) + 0.5], "c-");
   end
-  plot (corners(1, :), corners(2, :), "r+", "markersize", 5);
-  plot (checks(1, :), checks(2, :), "go", "markersize", 7);
-  title (sprintf("gridcorners: %d corners, at most 2 per 50x50 block (cyan grid)", columns (corners)));
-  xlabel (sprintf("green circles: the %d check points used to judge the recovered warp", columns (checks)));
+  h = plot (corners(1, :), corners(2, :), "r+", "markersize", 5);
+  h(2) = plot (checks(1, :), checks(2, :), "go", "markersize", 7);
+  label_axes ();
+  title (sprintf("gridcorners: %d corners, at most 2 per 50x50 block (cyan grid),\\non the photograph before the dots were printed", columns (corners)));
+  hl = legend (h, {"corners", sprintf("the %d check points that judge the recovered warp", columns (checks))}, ...
+               "location", "southoutside");
+  set (gca (), "position", [0.12 0.15 0.80 0.72]);
+  set (hl, "position", [0.18 0.02 0.64 0.06]);
   print (f, "-dpngcairo", "-r90", fullfile (outdir, "corners.png"));
   close (f);
 
-  f = figure ("visible", "off", "position", [0 0 1200 620]);
-  subplot (1, 2, 1);
-  imagesc (abs (deformed - reference), [0 128]);
-  axis image;
-  colormap (gray (256));
-  title ("|reference - deformed picture|");
-  xlabel (sprintf("mean %.1f grey levels (inner area)", r.diffBefore));
-  subplot (1, 2, 2);
-  imagesc (abs (unwarped - reference), [0 128]);
-  axis image;
-  title ("|reference - picture unwarped by warpmatch|");
-  xlabel (sprintf("mean %.1f grey levels (inner area)", r.diffAfter));
+  f = figure ("visible", "off", "position", [0 0 1300 600]);
+  panels = {abs(deformed - reference), noiseDeformed, ...
+            sprintf("|reference - deformed picture|\\nmean %.1f grey levels in the inner area", r.diffBefore);
+            abs(unwarped - reference), noiseUnwarped, ...
+            sprintf("|reference - picture unwarped by warpmatch|\\nmean %.1f grey levels in the inner area", r.diffAfter)};
+  for k = 1:2
+    ax = subplot (1, 2, k);
+    show_grey (panels{k, 1}, [0 128], panels{k, 2});
+    title (panels{k, 3});
+    set (ax, "position", [0.05 + 0.5 * (k - 1), 0.10, 0.36, 0.74]);
+    cb = colorbar ();
+    ylabel (cb, "|difference|, grey levels (magenta: noise fill)");
+  end
   print (f, "-dpngcairo", "-r90", fullfile (outdir, "difference.png"));
   close (f);
 end
 
-function show_lattice (img, P, LM, LN, colour)
-  imagesc (img, [0 255]);
+function show_grey (img, clim, noise)
+  % A grey image whose noise-filled pixels show in magenta: one colour past
+  % the top of the grey scale.
+  step = (clim(2) - clim(1)) / 256;
+  v = min (max (img, clim(1)), clim(2) - step / 2);
+  v(noise) = clim(2) + step / 2;
+  imagesc (v, [clim(1), clim(2) + step]);
   axis image;
-  colormap (gray (256));
+  colormap ([gray(256); 1 0 1]);
   hold on;
+  label_axes ();
+end
+
+function h = noise_key ()
+  % A legend entry for the magenta noise fill (a marker off the picture).
+  lim = axis ();
+  h = plot (lim(1) - 10, lim(3) - 10, "s", "color", [1 0 1], "markerfacecolor", [1 0 1], "markersize", 8);
+  axis (lim);
+end
+
+function label_axes ()
+  xlabel ("x, column (pixels)");
+  ylabel ("y, row (pixels)");
+end
+
+function h = show_lattice (P, LM, LN, colour)
   X = reshape (P(:, 1), LM, LN);
   Y = reshape (P(:, 2), LM, LN);
   plot (X, Y, [colour "-"], X', Y', [colour "-"]);
-  plot (P(:, 1), P(:, 2), [colour "o"], "markersize", 4);
+  h = plot (P(:, 1), P(:, 2), [colour "o"], "markersize", 4);
 end

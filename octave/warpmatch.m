@@ -14,7 +14,8 @@
 %   every fourth pixel, bilinearly in between), optionally composes it with
 %   a previous warp, resamples IMAGE through the result, and searches, for
 %   every control point, the position whose image under T meets the point's
-%   target.  No spline is fitted: the coefficients are the caller's.
+%   target.  No spline is fitted: the coefficients are the caller's;
+%   tpsfit fits them from control points and their targets.
 %
 %   All coordinates are 0-based pixel coordinates: x is the column index
 %   (0 at the left edge), y the row index (0 at the top).  Matrix element
@@ -58,6 +59,21 @@
 %             every call: two calls within the same second draw the same
 %             noise.
 %     MAPX, MAPY and WARPED are computed in single precision.
+%
+%   Precision of the maps
+%     The spline is evaluated exactly only at a coarse grid of nodes about
+%     4 pixels apart; between them the image library interpolates in its
+%     linear warp, which samples at 1/32 of a coarse cell, and keeps
+%     single precision.  Measured on frames from 64x80 to 1000x700: even
+%     an affine T (shift, 5 degree rotation, scaling) comes back with
+%     errors of up to 0.075 px per axis, 0.05 px RMS.  Where the spline
+%     bends sharply, that is near closely spaced control points whose
+%     targets differ, the bilinear fill between nodes misses more: for
+%     6x6 control points with targets moved randomly by about 2 px, the
+%     maps stray from the spline by up to 0.11 px at a spacing of 64 px,
+%     0.18 px at 32, 0.53 px at 16, 0.84 px at 8 and 1.8 px at 4 (RMS
+%     over the frame stays near 0.05 px).  PTS do not have this floor:
+%     the point search evaluates the spline itself.
 %
 %   Console
 %     The point search runs on one worker thread per started block of 20
@@ -108,3 +124,5 @@
 %     [~, mx2] = warpmatch([2; 1; 0], [0; 0; 1], zeros(0, 1), [], [], [], ...
 %                          mapX, mapY, img);
 %     mx2(1, 1)                % about 12.5: x + 2, then + 10.5
+%
+%   See also tpsfit (fits COEFX and COEFY), tmatchpeak, tmatch.

@@ -88,8 +88,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     IplImage* map = nullptr;
     char failure[512] = "";
     try {
-        image = CMatlabToOpenCV::convert_copy(imageArg);
-        if (!region.whole) cvSetImageROI(image, region.rect);
+        // Only the searched area is converted: the pixels, and so the map,
+        // are those of the whole image with the region set on it.
+        image = region.whole ? CMatlabToOpenCV::convert_copy(imageArg)
+                             : CMatlabToOpenCV::convert_copy_region(imageArg, region.rect);
         templ = CMatlabToOpenCV::convert_copy(templateArg);
         map = resources::createImage(cvSize(W - n + 1, H - m + 1), IPL_DEPTH_32F, 1);
         cvMatchTemplate(image, templ, map, CV_TM_CCOEFF_NORMED);

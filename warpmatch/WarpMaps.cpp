@@ -1,6 +1,8 @@
 #include "WarpMaps.h"
 
+#include "Parallel.h"
 #include "Resources.h"
+#include "StageClock.h"
 
 #include <opencv2/imgproc/imgproc_c.h>
 
@@ -8,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <utility>
+#include <vector>
 
 namespace warpmatch {
 
@@ -60,6 +64,7 @@ void splineMaps(const SplinePair& s, int M, int N, Images& im) {
                    static_cast<size_t>(im.smallX->widthStep) / sizeof(float),
                    reinterpret_cast<float*>(im.smallY->imageData),
                    static_cast<size_t>(im.smallY->widthStep) / sizeof(float));
+    markStage(kStageCoarse);
 
     const float lastX = static_cast<float>(g.Nq - 1), lastY = static_cast<float>(g.Mq - 1);
     const float bigLastX = static_cast<float>(4 * g.Nq - 1), bigLastY = static_cast<float>(4 * g.Mq - 1);
@@ -83,36 +88,30 @@ void splineMaps(const SplinePair& s, int M, int N, Images& im) {
     cvCopy(im.bigY, im.mapY, nullptr);
     release(im.bigX);
     release(im.bigY);
+    markStage(kStageScaleUp);
 }
 
 }  // namespace
 
-CoarseGrid coarseGrid(int M, int N) {
-    CoarseGrid g;
-    g.Mq = static_cast<int>(std::ceil(M * 0.25));
-    g.Nq = static_cast<int>(std::ceil(N * 0.25));
-    g.stepX = 4 + 3.0 / (g.Nq - 1);
-    g.stepY = 4 + 3.0 / (g.Mq - 1);
-    return g;
-}
-
-void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
-                    float* smallY, size_t strideY) {
-    for (int i = 0; i < g.Mq; ++i) {
-        const double Y = i * g.stepY;
-        for (int j = 0; j < g.Nq; ++j) {
-            double vx, vy;
-            tpsEvalPair(s, j * g.stepX, Y, &vx, &vy);
-            smallX[i * strideX + j] = static_cast<float>(vx);
-            smallY[i * strideY + j] = static_cast<float>(vy);
-        }
-    }
-}
-
 long fillNoise(IplImage* image) {
+    // Finding the rows to fill runs on all cores; the filling stays on this
+    // thread, so rand() is called once per replaced pixel, rows outer, as
+    // in a plain scan.
+    const size_t H = static_cast<size_t>(image->height);
+    std::vector<unsigned char> hasFill(H, 0);
+    parallel::forRanges(H, parallel::workersFor(H * static_cast<size_t>(image->width), size_t(1) << 18),
+                        [&](size_t begin, size_t end) {
+                            for (size_t r = begin; r < end; ++r) {
+                                const float* row = rowOf(image, static_cast<int>(r));
+                                bool any = false;
+                                for (int c = 0; c < image->width; ++c) any |= row[c] < -1.0f;
+                                hasFill[r] = any;
+                            }
+                        });
     long replaced = 0;
-    for (int r = 0; r < image->height; ++r) {
-        float* row = rowOf(image, r);
+    for (size_t r = 0; r < H; ++r) {
+        if (!hasFill[r]) continue;
+        float* row = rowOf(image, static_cast<int>(r));
         for (int c = 0; c < image->width; ++c) {
             if (row[c] < -1.0f) {
                 row[c] = static_cast<float>(std::rand() / 2147483647.0);
@@ -134,24 +133,27 @@ bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prev
             im.remappedY = floatImage(N, M);
             cvRemap(prevX, im.remappedX, im.mapX, im.mapY, kLinearFillOutliers, cvScalarAll(0));
             cvRemap(prevY, im.remappedY, im.mapX, im.mapY, kLinearFillOutliers, cvScalarAll(0));
-            im.finalX = resources::cloneImage(im.remappedX);
-            im.finalY = resources::cloneImage(im.remappedY);
-            release(im.remappedX);
-            release(im.remappedY);
+            // The final maps are these images themselves: a copy would hold
+            // the same pixels.
+            std::swap(im.finalX, im.remappedX);
+            std::swap(im.finalY, im.remappedY);
         } else {
-            im.finalX = resources::cloneImage(im.mapX);
-            im.finalY = resources::cloneImage(im.mapY);
+            std::swap(im.finalX, im.mapX);
+            std::swap(im.finalY, im.mapY);
         }
         release(im.mapX);
         release(im.mapY);
+        markStage(kStageCompose);
         im.result = floatImage(N, M);
         cvRemap(source, im.result, im.finalX, im.finalY, kLinearFillOutliers,
                 cvScalar(kOutsideSource, 0, 0, 0));
+        markStage(kStageResample);
     } catch (const std::exception& e) {
         std::snprintf(error, errorSize, "%s", e.what());
         return false;
     }
     fillNoise(im.result);
+    markStage(kStageNoise);
     out->finalX = im.finalX;
     out->finalY = im.finalY;
     out->result = im.result;

@@ -8,29 +8,13 @@
 #ifndef REGMEX_WARPMATCH_WARPMAPS_H
 #define REGMEX_WARPMATCH_WARPMAPS_H
 
-#include "Spline.h"
+#include "CoarseGrid.h"
 
 #include <opencv2/core/core_c.h>
 
 #include <cstddef>
 
 namespace warpmatch {
-
-// The spline is evaluated on Mq x Nq nodes that span the frame enlarged to
-// 4*Mq x 4*Nq from edge to edge; node (i, j) stands at (j*stepX, i*stepY).
-struct CoarseGrid {
-    int Mq, Nq;
-    double stepX, stepY;
-};
-
-// Needs M, N >= 5 (a single node per axis has no step).
-CoarseGrid coarseGrid(int M, int N);
-
-// Spline values at the nodes, narrowed to float: node (i, j) goes to
-// smallX[i * strideX + j] and smallY[i * strideY + j] (strides in floats).
-// Each node's distances and kernel values serve both splines.
-void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
-                    float* smallY, size_t strideY);
 
 // Replaces every pixel below -1 by rand() / 2147483647.0 (one rand() per
 // replaced pixel, rows outer); NaN stays.  Returns the number replaced.

@@ -11,6 +11,7 @@
 #include "MexVersion.h"
 #include "Resources.h"
 #include "mex.h"
+#include "StageClock.h"
 #include "Threads.h"
 #include "WarpMaps.h"
 
@@ -117,19 +118,6 @@ const mxArray* asDouble(const mxArray* a, mxArray** copy) {
     return *copy ? *copy : a;
 }
 
-// Previous map image, element (r, c) at r + c*R7 of the first page, where R7
-// and C7 are prevX's row and column counts.
-void readPreviousMap(const mxArray* a, int R7, int C7, IplImage* image) {
-    for (int r = 0; r < image->height; ++r) {
-        float* row = reinterpret_cast<float*>(image->imageData + static_cast<size_t>(r) * image->widthStep);
-        for (int c = 0; c < image->width; ++c) row[c] = static_cast<float>(CMexAndCpp::GetMA(a, r, c, R7, C7));
-    }
-}
-
-float pixel(const IplImage* image, int r, int c) {
-    return reinterpret_cast<const float*>(image->imageData + static_cast<size_t>(r) * image->widthStep)[c];
-}
-
 void releaseAll(IplImage** images, int count) {
     for (int i = 0; i < count; ++i) resources::releaseImage(images[i]);
 }
@@ -184,14 +172,16 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     requireElements(kTargetY, kTargetY.of(prhs), k, "one per row of ctrlX");
     const bool composing = checkPreviousWarp(kPrevX.of(prhs), kPrevY.of(prhs), M, N);
 
+    startStages();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
 
-    // Other real classes are read by value through double copies; the image
-    // converts from any class without one.
+    // The vectors of other real classes are read by value through double
+    // copies; the image and the previous maps convert from any class
+    // without one.
     HostArrays host;
     const mxArray* in[kArgCount];
     for (int i = 0; i < kArgCount; ++i) {
-        const bool copied = i != kImage.index && (i < kPrevX.index || composing);
+        const bool copied = i < kPrevX.index;
         in[i] = copied ? asDouble(prhs[i], &host.copies[i]) : prhs[i];
     }
     // MATLAB provides one result slot more than nlhs only for ans.
@@ -210,22 +200,19 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     WarpedImage warped;
     char failure[512] = "";
     try {
-        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(in[kImage.index]);
+        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(kImage.of(prhs));
         if (composing) {
-            inputs[1] = resources::createImage(cvSize(N, M), IPL_DEPTH_32F, 1);
-            inputs[2] = resources::createImage(cvSize(N, M), IPL_DEPTH_32F, 1);
+            // Both maps with prevX's row count as the stride: the first page
+            // of a 3-D array.
+            const size_t R7 = mxGetM(kPrevX.of(prhs));
+            inputs[1] = CMatlabToOpenCV::convert_copy_DblTo32F(kPrevX.of(prhs), M, N, R7);
+            inputs[2] = CMatlabToOpenCV::convert_copy_DblTo32F(kPrevY.of(prhs), M, N, R7);
         }
     } catch (const std::exception& e) {
         std::snprintf(failure, sizeof failure, "%s", e.what());
     }
     if (!failure[0]) {
-        if (composing) {
-            const mxArray* prevX = in[kPrevX.index];
-            const int R7 = static_cast<int>(mxGetM(prevX));
-            const int C7 = static_cast<int>(mxGetDimensions(prevX)[1]);
-            readPreviousMap(prevX, R7, C7, inputs[1]);
-            readPreviousMap(in[kPrevY.index], R7, C7, inputs[2]);
-        }
+        markStage(kStageConvert);
         warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure);
     }
     releaseAll(inputs, 3);
@@ -262,6 +249,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         mexargs::fail("warpmatch:outOfMemory", "out of memory for %d result points", K);
     }
     mexPrintf("Thread join all\n");
+    markStage(kStageInversion);
 
     for (int i = 0; i < K; ++i) {
         CMexAndCpp::SetMA(plhs[0], i, 0, outX[i]);
@@ -269,10 +257,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
     resources::release(outX);
     resources::release(outY);
-    for (int r = 0; r < M; ++r)
-        for (int c = 0; c < N; ++c)
-            for (int s = 1; s < host.slots; ++s) CMexAndCpp::SetMA(plhs[s], r, c, pixel(results[s - 1], r, c));
+    for (int s = 1; s < host.slots; ++s) CMatlabToOpenCV::ipl_to_matlab(results[s - 1], plhs[s]);
     releaseAll(results, 3);
     for (mxArray*& c : host.copies)
         if (c) mxDestroyArray(c);
+    markStage(kStageOutputs);
 }

@@ -86,6 +86,12 @@ CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
 // regmex:host:outOfMemory from inside the allocating function.
 void failNextCallAllocation(size_t n);
 
+// Whether each call fingerprints its arguments before and after, to catch a
+// plug-in writing into them (on by default).  Benchmarks turn it off: over a
+// large image it costs more than a small call itself, and MATLAB makes no
+// such check.
+void setArgumentCheck(bool on);
+
 // Path of a plug-in built next to the tests: $REGMEX_PLUGIN_DIR/lib<name>.so
 // (<name>.mexw64 on Windows), falling back to the build folder compiled into
 // the host.

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -52,7 +54,9 @@ TEST(CMatlabToOpenCV, OrientationRoundingAndSaturation) {
 }
 
 // The conversion loop must store exactly what a per-pixel cvSet2D stores,
-// including the halves that round to even.
+// including the halves that round to even, wherever the library saturates
+// correctly: it casts to int first, so from 2^31 up (+Inf included) it
+// gives 0 where the rule gives 255.
 TEST(CMatlabToOpenCV, MatchesPerPixelSetOnRandomValues) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> value(-20.0, 280.0);
@@ -71,6 +75,7 @@ TEST(CMatlabToOpenCV, MatchesPerPixelSetOnRandomValues) {
         for (int r = 0; r < M; ++r)
             for (int c = 0; c < N; ++c) {
                 double x = v[r + c * M];
+                if (depth == IPL_DEPTH_8U && x >= 2147483648.0) x = 255;
                 cvSet2D(slow, r, c, cvScalar(std::isnan(x) ? 0.1 : x));
             }
         for (int r = 0; r < M; ++r)
@@ -178,4 +183,90 @@ TEST(CMatlabToOpenCV, OtherClassesConvertByValue) {
     IplImage* f = CMatlabToOpenCV::convert_copy_DblTo32F(s.get());
     EXPECT_EQ(pixel(f, 0, 0), 0.10000000149011612);
     cvReleaseImage(&f);
+}
+
+namespace {
+
+// The 8-bit rule, literally: NaN read as 0.1, at most 0 gives 0, at least
+// 255 gives 255, otherwise the nearest integer with halves to the even one.
+double byteRule(double v) {
+    if (std::isnan(v)) v = 0.1;
+    if (v <= 0) return 0;
+    if (v >= 255) return 255;
+    const double f = std::floor(v);
+    if (v - f > 0.5) return f + 1;
+    if (v - f < 0.5) return f;
+    return std::fmod(f, 2.0) == 0 ? f : f + 1;
+}
+
+// DivS on one 8-bit pixel: the quotient in single precision, truncated;
+// NaN and everything at most 0 give 0, everything at least 255 gives 255.
+double divRule(unsigned char p, float divisor) {
+    const float q = static_cast<float>(p) / divisor;
+    if (std::isnan(q) || q <= 0) return 0;
+    if (q >= 255) return 255;
+    return std::trunc(q);
+}
+
+template <typename T>
+mexhost::ArrayPtr raw(mxClassID cls, const std::vector<T>& v) {
+    auto a = mexhost::numeric(cls, {1, v.size()});
+    std::memcpy(mxGetData(a.get()), v.data(), v.size() * sizeof(T));
+    return a;
+}
+
+}  // namespace
+
+TEST(CMatlabToOpenCV, EightBitConversionFollowsTheRuleOverTheWholeRange) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const std::vector<double> doubles = {
+        -inf, -1e308, -9223372036854775808.0, -2147483649.0, -2147483648.0, -256, -1, -0.5, -0.4, -0.0, 0,
+        0.4, 0.5, 0.6, 1.5, 2.5, 3.5, 127.5, 128.5, 253.5, 254.4, 254.5, 254.6, 255, 255.4, 255.5, 256, 1e6,
+        2147483647.0, 2147483648.0, 4294967296.0, 9007199254740992.0, 1e10, 1e19, 1e308, inf, NaN};
+    const size_t n = doubles.size();
+    auto d = mexhost::matrix(1, n, doubles);
+    // The whole matrix and a region ending at the last column.
+    IplImage* whole = CMatlabToOpenCV::convert_copy(d.get());
+    IplImage* part = CMatlabToOpenCV::convert_copy_region(d.get(), cvRect(3, 0, static_cast<int>(n) - 3, 1));
+    for (size_t i = 0; i < n; ++i) {
+        EXPECT_EQ(pixel(whole, 0, static_cast<int>(i)), byteRule(doubles[i])) << doubles[i];
+        if (i >= 3) {
+            EXPECT_EQ(pixel(part, 0, static_cast<int>(i - 3)), byteRule(doubles[i])) << doubles[i];
+        }
+    }
+    cvReleaseImage(&whole);
+    cvReleaseImage(&part);
+
+    // Every other class at its extremes, by its value as a double.
+    const float finf = std::numeric_limits<float>::infinity();
+    std::vector<mexhost::ArrayPtr> others;
+    others.push_back(raw<float>(mxSINGLE_CLASS, {-finf, -3.4e38f, -0.5f, 0.5f, 2.5f, 254.5f, 255.5f, 3.4e38f, finf,
+                                                 std::numeric_limits<float>::quiet_NaN()}));
+    others.push_back(raw<int8_t>(mxINT8_CLASS, {-128, -1, 0, 127}));
+    others.push_back(raw<uint8_t>(mxUINT8_CLASS, {0, 1, 254, 255}));
+    others.push_back(raw<int16_t>(mxINT16_CLASS, {-32768, -1, 255, 256, 32767}));
+    others.push_back(raw<uint16_t>(mxUINT16_CLASS, {0, 255, 256, 65535}));
+    others.push_back(raw<int32_t>(mxINT32_CLASS, {INT32_MIN, -1, 200, INT32_MAX}));
+    others.push_back(raw<uint32_t>(mxUINT32_CLASS, {0, 255, 2147483648u, UINT32_MAX}));
+    others.push_back(raw<int64_t>(mxINT64_CLASS, {INT64_MIN, -1, 100, 4294967296LL, INT64_MAX}));
+    others.push_back(raw<uint64_t>(mxUINT64_CLASS, {0, 255, 2147483648ull, 9007199254740993ull, UINT64_MAX}));
+    for (const auto& a : others) {
+        IplImage* im = CMatlabToOpenCV::convert_copy(a.get());
+        for (size_t i = 0; i < mxGetNumberOfElements(a.get()); ++i)
+            EXPECT_EQ(pixel(im, 0, static_cast<int>(i)), byteRule(mexargs::elementValue(a.get(), i)))
+                << mxGetClassName(a.get()) << " element " << i;
+        cvReleaseImage(&im);
+    }
+
+    // DivS over every pixel value and divisors that send the quotient
+    // anywhere, non-finite included.
+    IplImage* b = cvCreateImage(cvSize(256, 1), IPL_DEPTH_8U, 1);
+    for (float divisor : {1.0f, 2.0f, 3.0f, 0.5f, 0.25f, 1e-30f, 0.0f, -0.0f, -1.0f, -1e30f, 1e30f, finf, -finf,
+                          std::numeric_limits<float>::quiet_NaN()}) {
+        for (int p = 0; p < 256; ++p) reinterpret_cast<unsigned char*>(b->imageData)[p] = static_cast<unsigned char>(p);
+        CMatlabToOpenCV::DivS(b, divisor);
+        for (int p = 0; p < 256; ++p)
+            ASSERT_EQ(pixel(b, 0, p), divRule(static_cast<unsigned char>(p), divisor)) << p << " / " << divisor;
+    }
+    cvReleaseImage(&b);
 }

@@ -78,3 +78,20 @@ TEST_F(LoadImage, NullForWhatCannotBeRead) {
     std::ofstream(path("empty.bmp")).close();
     EXPECT_EQ(cvLoadImage(path("empty.bmp").c_str(), CV_LOAD_IMAGE_GRAYSCALE), nullptr);
 }
+
+TEST_F(LoadImage, FailureKindTellsUnreadableFromLoaded) {
+    ASSERT_TRUE(cv::imwrite(path("g.png"), cv::Mat(9, 7, CV_8U, cv::Scalar(3))));
+    std::ofstream(path("junk.png")) << "not an image";
+    LoadFailure why;
+    why.kind = LoadFailure::outOfMemory;
+    IplImage* image = loadImage(path("g.png").c_str(), CV_LOAD_IMAGE_GRAYSCALE, &why);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(why.kind, LoadFailure::none);
+    cvReleaseImage(&image);
+    for (const std::string& bad : {path("junk.png"), path("missing.png"), dir.string()}) {
+        EXPECT_EQ(loadImage(bad.c_str(), CV_LOAD_IMAGE_GRAYSCALE, &why), nullptr);
+        EXPECT_EQ(why.kind, LoadFailure::unreadable) << bad;
+    }
+    // The reason is optional.
+    EXPECT_EQ(loadImage(path("junk.png").c_str(), CV_LOAD_IMAGE_GRAYSCALE, nullptr), nullptr);
+}

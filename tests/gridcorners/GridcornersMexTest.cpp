@@ -19,6 +19,8 @@
 #include <random>
 #include <string>
 #include <vector>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -115,6 +117,8 @@ struct Fixture : ::testing::Test {
         while (static_cast<int>(levels.size()) < n) levels.push_back(levels.back() * 0.8);
         return levels;
     }
+
+    int outOfMemoryChild(const std::string& huge);
 
     void expectRefused(const mexhost::CallResult& r, const std::string& id, const std::string& mention = "") {
         EXPECT_FALSE(r.ok);
@@ -295,12 +299,15 @@ TEST_F(Fixture, BadCountsAndFileNamesAreRefused) {
     expectRefused(plugin.call(2, {name.get(), one.get(), q.get(), l.get(), a.get()}), "gridcorners:nargout");
     EXPECT_TRUE(plugin.call(0, {name.get(), one.get(), q.get(), l.get(), a.get()}).ok);
 
-    auto number = mexhost::scalar(3);
     auto column = mexhost::cells(1, 1);
     auto empty = mexhost::text("");
-    for (const mxArray* bad : {static_cast<const mxArray*>(number.get()), static_cast<const mxArray*>(column.get()),
-                               static_cast<const mxArray*>(empty.get())})
+    for (const mxArray* bad : {static_cast<const mxArray*>(column.get()), static_cast<const mxArray*>(empty.get())})
         expectRefused(plugin.call(1, {bad, one.get(), q.get(), l.get(), a.get()}), "gridcorners:filename");
+    // A number is a one-pixel image, which holds no corner.
+    auto number = mexhost::scalar(3);
+    auto pixel = plugin.call(1, {number.get(), one.get(), q.get(), l.get(), a.get()});
+    ASSERT_TRUE(pixel.ok) << pixel.errorMessage;
+    EXPECT_EQ(mxGetN(pixel.outputs[0].get()), 0u);
     // Two rows of characters are not one name.
     mwSize dims[2] = {2, 3};
     mxArray* twoRows = mxCreateCharArray(2, dims);
@@ -374,4 +381,228 @@ TEST_F(Fixture, OversizedPointBufferIsRefusedAfterReleasingTheImage) {
     auto r = run(path, 1, 0.04, 10, 0);
     EXPECT_TRUE(r.ok) << r.errorMessage;
     EXPECT_TRUE(r.leakFree());
+}
+
+namespace {
+
+// The 8-bit pixel the documented conversion makes of a value: the nearest
+// integer (halves to even, as the library rounds), saturated to 0..255, NaN
+// as 0.
+unsigned char ruleByte(double v) {
+    if (std::isnan(v) || v <= 0.0) return 0;
+    if (v >= 255.0) return 255;
+    return static_cast<unsigned char>(std::nearbyint(v));
+}
+
+// Element i as the matrix's class holds it.
+double heldValue(const mxArray* a, size_t i) {
+    const void* p = mxGetData(a);
+    switch (mxGetClassID(a)) {
+    case mxDOUBLE_CLASS: return static_cast<const double*>(p)[i];
+    case mxSINGLE_CLASS: return static_cast<const float*>(p)[i];
+    case mxINT16_CLASS: return static_cast<const short*>(p)[i];
+    case mxUINT8_CLASS: return static_cast<const unsigned char*>(p)[i];
+    case mxLOGICAL_CLASS: return static_cast<const mxLogical*>(p)[i] ? 1.0 : 0.0;
+    default: ADD_FAILURE() << "class not covered"; return 0.0;
+    }
+}
+
+// A host matrix of the class, M rows = image height, from a CV_64F picture.
+mexhost::ArrayPtr hostImage(mxClassID cls, const cv::Mat& values) {
+    std::vector<double> columnMajor(static_cast<size_t>(values.rows) * static_cast<size_t>(values.cols));
+    for (int c = 0; c < values.cols; ++c)
+        for (int r = 0; r < values.rows; ++r)
+            columnMajor[static_cast<size_t>(c) * values.rows + r] = values.at<double>(r, c);
+    return mexhost::numeric(cls, {static_cast<size_t>(values.rows), static_cast<size_t>(values.cols)}, columnMajor);
+}
+
+cv::Mat camera() {
+    cv::Mat grey = cv::imread(std::string(REGMEX_DATA_DIR) + "/camera.png", cv::IMREAD_GRAYSCALE);
+    EXPECT_FALSE(grey.empty());
+    return grey;
+}
+
+// A PNG file of 16x16 pixels whose header claims width x height, with a
+// valid checksum: decoders trust the header and allocate the whole image.
+std::string hugeHeaderPng(unsigned width, unsigned height) {
+    std::vector<uchar> png;
+    cv::imencode(".png", cv::Mat(16, 16, CV_8U, cv::Scalar(7)), png);
+    // Bytes 16..23 are the IHDR width and height, 29..32 its CRC over 12..28.
+    for (int k = 0; k < 4; ++k) {
+        png[static_cast<size_t>(16 + k)] = static_cast<uchar>(width >> (24 - 8 * k));
+        png[static_cast<size_t>(20 + k)] = static_cast<uchar>(height >> (24 - 8 * k));
+    }
+    unsigned crc = 0xffffffffu;
+    for (size_t i = 12; i < 29; ++i) {
+        crc ^= png[i];
+        for (int b = 0; b < 8; ++b) crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xffffffffu;
+    for (int k = 0; k < 4; ++k) png[static_cast<size_t>(29 + k)] = static_cast<uchar>(crc >> (24 - 8 * k));
+    return std::string(png.begin(), png.end());
+}
+
+// Lets the address space of this process grow by `headroom` bytes at most.
+void limitAddressSpace(size_t headroom) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    size_t kb = 0;
+    while (std::getline(status, line))
+        if (line.rfind("VmSize:", 0) == 0) kb = std::stoul(line.substr(7));
+    rlimit limit;
+    limit.rlim_cur = limit.rlim_max = kb * 1024 + headroom;
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+}  // namespace
+
+TEST_F(Fixture, ImageMatrixGivesTheResultOfItsLosslessFile) {
+    const cv::Mat photo = camera();
+    // Doubles of every kind: outside 0..255, fractions, halves (to even),
+    // NaN; and a crop whose blocks do not fill the edges.
+    cv::Mat wide;
+    photo.convertTo(wide, CV_64F, 2.3, -160.0);
+    std::mt19937 rng(4);
+    std::uniform_real_distribution<double> any(-1e4, 1e4);
+    for (int k = 0; k < 4000; ++k) {
+        const int r = static_cast<int>(rng() % 512), c = static_cast<int>(rng() % 512);
+        const double specials[] = {any(rng), 0.5, 1.5, 2.5, 254.5, -0.4, 255.4, NaN};
+        wide.at<double>(r, c) = specials[k % 8];
+    }
+    cv::Mat small;
+    cv::Mat(wide, cv::Rect(37, 91, 237, 173)).copyTo(small);
+    cv::Mat photoValues, dark, mask;
+    photo.convertTo(photoValues, CV_64F);
+    photo.convertTo(dark, CV_64F, 3.0, -300.0);
+    cv::Mat(photo > 120).convertTo(mask, CV_64F, 1.0 / 255.0);
+
+    struct Case {
+        const char* what;
+        mxClassID cls;
+        cv::Mat values;
+    };
+    const Case cases[] = {{"uint8 photograph", mxUINT8_CLASS, photoValues},
+                          {"double outside 0..255", mxDOUBLE_CLASS, wide},
+                          {"double crop", mxDOUBLE_CLASS, small},
+                          {"single", mxSINGLE_CLASS, wide},
+                          {"int16", mxINT16_CLASS, dark},
+                          {"logical", mxLOGICAL_CLASS, mask}};
+    const double sets[][4] = {{5, 0.01, 5, 0}, {3, 0.02, 10, 1}, {1, 0.05, 3, 1}, {0, 0.01, 3000, 0}};
+    for (const Case& c : cases) {
+        auto matrix = hostImage(c.cls, c.values);
+        // What the class holds, as 8 bits by the rule, through a PNG file.
+        cv::Mat bytes(c.values.rows, c.values.cols, CV_8U);
+        for (int r = 0; r < bytes.rows; ++r)
+            for (int k = 0; k < bytes.cols; ++k)
+                bytes.at<uchar>(r, k) = ruleByte(heldValue(matrix.get(), static_cast<size_t>(k) * bytes.rows + r));
+        const std::string path = write("same.png", bytes);
+        for (const auto& p : sets) {
+            auto d = mexhost::scalar(p[0]), q = mexhost::scalar(p[1]), l = mexhost::scalar(p[2]),
+                 a = mexhost::scalar(p[3]);
+            auto r = plugin.call(1, {matrix.get(), d.get(), q.get(), l.get(), a.get()});
+            ASSERT_TRUE(r.ok) << c.what << ": " << r.errorMessage;
+            EXPECT_TRUE(r.leakFree());
+            const std::vector<double> fromFile = corners(path, p[0], p[1], p[2], p[3]);
+            EXPECT_FALSE(fromFile.empty()) << c.what;
+            EXPECT_EQ(mexhost::values(r.outputs[0].get()), fromFile) << c.what << " L=" << p[2] << " A=" << p[3];
+        }
+    }
+    // The uint8 photograph gives the result of the original file itself.
+    auto matrix = hostImage(mxUINT8_CLASS, photoValues);
+    auto d = mexhost::scalar(5), q = mexhost::scalar(0.01), l = mexhost::scalar(5), a = mexhost::scalar(1);
+    auto r = plugin.call(1, {matrix.get(), d.get(), q.get(), l.get(), a.get()});
+    ASSERT_TRUE(r.ok) << r.errorMessage;
+    EXPECT_EQ(mexhost::values(r.outputs[0].get()), corners(std::string(REGMEX_DATA_DIR) + "/camera.png", 5, 0.01, 5, 1));
+}
+
+TEST_F(Fixture, MatricesThatAreNotGreyImagesAreRefused) {
+    auto one = mexhost::scalar(1), q = mexhost::scalar(0.04), l = mexhost::scalar(3), a = mexhost::scalar(0);
+    auto colour = mexhost::numeric(mxUINT8_CLASS, {60, 80, 3});
+    auto empty = mexhost::matrix(0, 0);
+    auto emptyRow = mexhost::numeric(mxUINT8_CLASS, {1, 0});
+    auto cplx = mexhost::complexMatrix(60, 60);
+    auto sparse = mexhost::sparseMatrix(60, 60);
+    // Rows of 2^31 bytes do not fit an image of the library.
+    auto tooWide = mexhost::numeric(mxUINT8_CLASS, {1, 2147483648u});
+    struct Case {
+        const mxArray* image;
+        const char* mention;
+    };
+    const Case cases[] = {{colour.get(), "grey"}, {empty.get(), "empty"}, {emptyRow.get(), "empty"},
+                          {cplx.get(), "complex"}, {sparse.get(), "sparse"}, {tooWide.get(), "2147483647"}};
+    for (const Case& c : cases)
+        expectRefused(plugin.call(1, {c.image, one.get(), q.get(), l.get(), a.get()}), "gridcorners:image",
+                      c.mention);
+    // A bad option is still reported for a good matrix, and the buffer bound holds.
+    auto board = hostImage(mxDOUBLE_CLASS, [] {
+        cv::Mat v;
+        checkerboard(60, 60, 25).convertTo(v, CV_64F);
+        return v;
+    }());
+    auto negative = mexhost::scalar(-1);
+    expectRefused(plugin.call(1, {board.get(), negative.get(), q.get(), l.get(), a.get()}), "gridcorners:minDistance");
+    auto large = mexhost::numeric(mxUINT8_CLASS, {3700, 3700});
+    auto many = mexhost::scalar(2500);
+    expectRefused(plugin.call(1, {large.get(), one.get(), q.get(), many.get(), a.get()}), "gridcorners:tooLarge");
+}
+
+// In the child of the test below: the calls that must run out of memory
+// under the limit, and one that must still work; returns the failures.
+int Fixture::outOfMemoryChild(const std::string& huge) {
+    // Made before the limit: a matrix whose 8-bit image needs 400 MB more.
+    // (A uint8 matrix needs no image: its blocks are cut from it directly.)
+    auto big = mexhost::numeric(mxSINGLE_CLASS, {20000, 20000});
+    const std::string small = write("small.png", checkerboard(60, 60, 25));
+    limitAddressSpace(size_t(256) << 20);
+    int failures = 0;
+    auto check = [&](const mexhost::CallResult& r, const char* what) {
+        if (r.ok || r.escaped || r.errorId != "gridcorners:outOfMemory" || !r.leakFree()) {
+            std::fprintf(stderr, "%s: %s %s\n", what, r.errorId.c_str(), r.errorMessage.c_str());
+            ++failures;
+        }
+    };
+    auto fromFile = run(huge, 1, 0.04, 3, 0);
+    check(fromFile, "decoder");
+    if (fromFile.errorMessage.find("huge.png") == std::string::npos) ++failures;
+    auto one = mexhost::scalar(1), q = mexhost::scalar(0.04), l = mexhost::scalar(3), a = mexhost::scalar(0);
+    check(plugin.call(1, {big.get(), one.get(), q.get(), l.get(), a.get()}), "conversion");
+    // Within the limit everything still works.
+    if (!run(small, 5, 0.04, 4, 0).ok) ++failures;
+    fs::remove_all(dir);
+    std::fflush(stderr);
+    return failures == 0 ? 0 : 1;
+}
+
+TEST_F(Fixture, RunningOutOfMemoryIsNotAnUnreadableFile) {
+    // 30000 x 30000 pixels claimed in a tiny file: with memory to spare the
+    // decoder finds the data missing; in an address space that cannot take
+    // the 900 MB image, the decoder's allocation fails.
+    const std::string huge = (dir / "huge.png").string();
+    std::ofstream(huge, std::ios::binary) << hugeHeaderPng(30000, 30000);
+    expectRefused(run(huge, 1, 0.04, 3, 0), "gridcorners:imageRead", "huge.png");
+
+    // The limit is set in a child process.  Under AddressSanitizer a failing
+    // allocation must return null, as malloc does, instead of aborting.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string saved = asan ? asan : "";
+    setenv("ASAN_OPTIONS", (saved + (saved.empty() ? "" : ":") + "allocator_may_return_null=1").c_str(), 1);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(_exit(outOfMemoryChild(huge)), ::testing::ExitedWithCode(0), "");
+    setenv("ASAN_OPTIONS", saved.c_str(), 1);
+    if (!asan) unsetenv("ASAN_OPTIONS");
+}
+
+TEST_F(Fixture, WorkersThatCannotStartLeaveTheirBlocksToTheOthers) {
+    const std::string path = std::string(REGMEX_DATA_DIR) + "/camera.png";
+    const std::vector<double> expected = corners(path, 3, 0.02, 10, 1);
+    ASSERT_FALSE(expected.empty());
+    auto failThread = reinterpret_cast<void (*)(int)>(plugin.symbol("regmexFailThreadCreation"));
+    ASSERT_NE(failThread, nullptr);
+    // The first or the second thread refused; past the machine's workers the
+    // seam is never reached and is switched off again below.
+    for (int n : {1, 2}) {
+        failThread(n);
+        EXPECT_EQ(corners(path, 3, 0.02, 10, 1), expected) << "thread " << n;
+        failThread(0);
+    }
 }

@@ -66,7 +66,9 @@ function battery_gridcorners (dir)
   refuse (@() gridcorners (name), "gridcorners:nargin", ok);
   refuse (@() gridcorners (name, 5, 0.04, 4), "gridcorners:nargin", ok);
   refuse (@() two_results (@gridcorners, name, 5, 0.04, 4, 0), "gridcorners:nargout", ok);
-  refuse (@() gridcorners (board, 5, 0.04, 4, 0), "gridcorners:filename", ok);    % the image, not its file
+  assert (gridcorners (board, 5, 0.04, 4, 0), expected);                           % the image, not its file
+  refuse (@() gridcorners (cat (3, board, board, board), 5, 0.04, 4, 0), "gridcorners:image", ok);  % colour
+  refuse (@() gridcorners (zeros (0, 3), 5, 0.04, 4, 0), "gridcorners:image", ok);
   refuse (@() gridcorners ({name}, 5, 0.04, 4, 0), "gridcorners:filename", ok);   % cell
   refuse (@() gridcorners (struct ("name", name), 5, 0.04, 4, 0), "gridcorners:filename", ok);
   refuse (@() gridcorners (name', 5, 0.04, 4, 0), "gridcorners:filename", ok);    % a column of characters

@@ -19,6 +19,9 @@ function test_build_mex ()
   [status, out] = system (sprintf ("sh '%s' '%s' %s", fullfile (root, "tests", "cmake", "LinkedLibraries.sh"), ...
                                    root, strjoin (names, " ")));
   assert (status == 0, out);
+  for name = {"tpsfit", "tmatchpeak"}
+    assert (exist (fullfile (outdir, [name{1} ".m"]), "file") == 2, [name{1} ".m was not copied"]);
+  end
   rmpath (fullfile (root, "octave"));   % its help files would shadow the MEX files
   reference = which ("tmatch");
   img = double (imread (fullfile (root, "data", "camera.png")));

@@ -58,7 +58,7 @@ function test_gridcorners ()
   expect_error (@() gridcorners (name, 5, 0.04, 4), "gridcorners:nargin");
   expect_error (@() gridcorners (name, 5, 0.04, 4, 0, 0), "gridcorners:nargin");
   expect_error (@() two_results (name), "gridcorners:nargout");
-  expect_error (@() gridcorners (42, 5, 0.04, 4, 0), "gridcorners:filename");
+  expect_error (@() gridcorners ({name}, 5, 0.04, 4, 0), "gridcorners:filename");
   expect_error (@() gridcorners ([name; name], 5, 0.04, 4, 0), "gridcorners:filename");
   expect_error (@() gridcorners ([name "\0x"], 5, 0.04, 4, 0), "gridcorners:filename");
   expect_error (@() gridcorners ([name repmat("x", 1, 1024 - numel (name))], 5, 0.04, 4, 0),
@@ -93,7 +93,7 @@ function test_gridcorners ()
   % The help lists every identifier raised above.
   text = evalc ("help gridcorners");
   ids = {"nargin", "nargout", "filename", "filenameLength", "fileNotFound", "imageRead", ...
-         "minDistance", "quality", "limit", "adaptive", "tooLarge", "opencv"};
+         "minDistance", "quality", "limit", "adaptive", "tooLarge", "opencv", "image", "outOfMemory"};
   for k = 1:numel (ids)
     assert (! isempty (strfind (text, ["gridcorners:" ids{k}])), ids{k});
   end

@@ -15,6 +15,17 @@ function roundtrip_check ()
   [r, c] = ind2sub (size (C), k);
   assert ([r, c], [100, 200]);
   printf ("tmatch: ok\n");
+  % The m-functions ship with the package, with their help.
+  for name = {"tpsfit", "tmatchpeak"}
+    [~, ~, ext] = fileparts (which (name{1}));
+    assert (strcmp (ext, ".m"), sprintf ("%s is not in the package", name{1}));
+    assert (! isempty (strfind (evalc (sprintf ("help %s", name{1})), [name{1} ":"])));
+  end
+  [x, y] = tmatchpeak (C, -1, [32 32]);
+  assert ([x, y], [200, 100], 0.1);
+  [cx, cy] = tpsfit ([0; 50; 0], [0; 0; 40], [1; 51; 1], [2; 2; 42]);
+  assert ([cx, cy], [zeros(3, 2); 1 2; 1 0; 0 1], 1e-9);
+  printf ("tpsfit, tmatchpeak: ok\n");
   P = gridcorners (file_in_loadpath ("camera.png"), 5, 0.01, 5, 0);
   assert (rows (P) == 2 && columns (P) > 0);
   printf ("gridcorners: ok\n");

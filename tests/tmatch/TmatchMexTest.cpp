@@ -1,12 +1,15 @@
 // tmatch through the embedded host, against cvMatchTemplate on the same
 // 8-bit images.
+#include "CMatlabToOpenCV.h"
 #include "MexHost.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core/core_c.h>
 #include <opencv2/imgproc/imgproc_c.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <random>
 
@@ -139,6 +142,53 @@ TEST_F(Fixture, OtherClassesAreReadByValueAndNaNAsZero) {
     auto a = run(mexhost::matrix(M, N, withNaN).get(), mexhost::scalar(-1).get(), mexhost::matrix(2, 3, tplv).get());
     auto b = run(mexhost::matrix(M, N, withZero).get(), mexhost::scalar(-1).get(), mexhost::matrix(2, 3, tplv).get());
     EXPECT_EQ(mexhost::values(a.outputs[0].get()), mexhost::values(b.outputs[0].get()));
+}
+
+// Only the searched area is converted; the map must be bit for bit the one
+// of the whole image converted with the region set on it, for any class,
+// size and region, clipped ones included.
+TEST_F(Fixture, RegionAloneGivesTheMapOfTheWholeImageWithTheRegionSet) {
+    std::mt19937 rng(11);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::uniform_real_distribution<double> value(-40.0, 300.0);
+    const mxClassID classes[] = {mxDOUBLE_CLASS, mxUINT8_CLASS, mxINT16_CLASS, mxINT64_CLASS, mxSINGLE_CLASS};
+    for (int trial = 0; trial < 40; ++trial) {
+        const int M = uniform(8, 90), N = uniform(8, 90);
+        std::vector<double> iv(static_cast<size_t>(M) * N);
+        for (auto& x : iv) x = value(rng);
+        iv[static_cast<size_t>(uniform(0, M * N - 1))] = NaN;
+        const mxClassID cls = classes[trial % 5];
+        auto img = mexhost::numeric(cls, {size_t(M), size_t(N)}, iv);
+        // Every fifth region reaches past the right and bottom edges.
+        const int x = uniform(0, N - 2), y = uniform(0, M - 2);
+        const bool clipped = trial % 5 == 4;
+        const int w = clipped ? N - x + uniform(0, 20) : uniform(2, N - x);
+        const int h = clipped ? M - y + uniform(0, 20) : uniform(2, M - y);
+        const int cw = std::min(w, N - x), ch = std::min(h, M - y);
+        const int m = uniform(1, ch), n = uniform(1, cw);
+        std::vector<double> tv(static_cast<size_t>(m) * n);
+        for (auto& t : tv) t = value(rng);
+        auto tpl = mexhost::numeric(classes[(trial + 2) % 5], {size_t(m), size_t(n)}, tv);
+        auto region = mexhost::matrix(1, 4, {double(x + 1), double(y + 1), double(w), double(h)});
+        auto r = run(img.get(), region.get(), tpl.get());
+        ASSERT_TRUE(r.ok) << r.errorMessage;
+
+        IplImage* I = CMatlabToOpenCV::convert_copy(img.get());
+        cvSetImageROI(I, cvRect(x, y, w, h));  // the library clips it
+        IplImage* T = CMatlabToOpenCV::convert_copy(tpl.get());
+        IplImage* R = cvCreateImage(cvSize(cw - n + 1, ch - m + 1), IPL_DEPTH_32F, 1);
+        cvMatchTemplate(I, T, R, CV_TM_CCOEFF_NORMED);
+        auto want = mexhost::matrix(static_cast<size_t>(R->height), static_cast<size_t>(R->width));
+        CMatlabToOpenCV::ipl_to_matlab(R, want.get());
+        const mxArray* got = r.outputs[0].get();
+        ASSERT_EQ(mxGetM(got), mxGetM(want.get())) << trial;
+        ASSERT_EQ(mxGetN(got), mxGetN(want.get())) << trial;
+        EXPECT_EQ(std::memcmp(mxGetPr(got), mxGetPr(want.get()), mxGetNumberOfElements(got) * sizeof(double)), 0)
+            << "trial " << trial << ": " << M << "x" << N << " region " << x << "," << y << " " << w << "x" << h;
+        cvReleaseImage(&I);
+        cvReleaseImage(&T);
+        cvReleaseImage(&R);
+    }
 }
 
 TEST_F(Fixture, RefusalsNameTheArgumentAndLeaveNothingBehind) {

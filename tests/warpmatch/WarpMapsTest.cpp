@@ -70,10 +70,13 @@ TEST(CoarseGrid, NodeValuesEqualTheLiteralEvaluation) {
     CoarseGrid g = coarseGrid(37, 50);
     const size_t n = static_cast<size_t>(g.Mq * g.Nq);
     std::vector<float> x(n), y(n), rx(n), ry(n);
-    coarseEvaluate(p.pair(), g, x.data(), static_cast<size_t>(g.Nq), y.data(), static_cast<size_t>(g.Nq));
     referenceCoarseEvaluate(p.pair(), g.Mq, g.Nq, g.stepX, g.stepY, rx.data(), ry.data());
-    EXPECT_EQ(std::memcmp(x.data(), rx.data(), n * sizeof(float)), 0);
-    EXPECT_EQ(std::memcmp(y.data(), ry.data(), n * sizeof(float)), 0);
+    // Node rows shared among any number of workers give the same values.
+    for (int workers : {0, 1, 2, 3, 7}) {
+        coarseEvaluate(p.pair(), g, x.data(), static_cast<size_t>(g.Nq), y.data(), static_cast<size_t>(g.Nq), workers);
+        EXPECT_EQ(std::memcmp(x.data(), rx.data(), n * sizeof(float)), 0) << workers;
+        EXPECT_EQ(std::memcmp(y.data(), ry.data(), n * sizeof(float)), 0) << workers;
+    }
 }
 
 TEST(Maps, NodesHoldTheSplineAndAffineMapsAreInterpolatedExactlyEnough) {

@@ -1,10 +1,13 @@
 // warpmatch through the embedded host: outputs, console lines, classes,
 // chained calls, noise and every refusal.
+#include "MexArgs.h"
 #include "MexHost.h"
 #include "ReferenceInversion.h"
 #include "SplineProblem.h"
+#include "WarpMaps.h"
 
 #include <gtest/gtest.h>
+#include <opencv2/core/utility.hpp>
 
 #include <cmath>
 #include <cstdlib>
@@ -240,6 +243,108 @@ TEST_F(Fixture, MapsOfOneCallComposeIntoTheNext) {
     auto cx = mexhost::values(c3.outputs[1].get());
     for (size_t c = 0; c + 1 < N; ++c)
         for (size_t r = 0; r + 4 < M; ++r) EXPECT_NEAR(cx[r + c * M], bx[r + c * M], 1e-4) << r << "," << c;
+}
+
+namespace {
+
+// The image, previous maps and outputs the way the shell used to move them:
+// element by element through the literal reading rule (NaN as 0.1, narrowed
+// to float; maps at r + c*R7 of prevX's rows), then the core's warp.
+struct LiteralWarp {
+    std::vector<double> x, y, warped;
+
+    static IplImage* read(const mxArray* a, size_t M, size_t N, size_t stride) {
+        IplImage* im = cvCreateImage(cvSize(static_cast<int>(N), static_cast<int>(M)), IPL_DEPTH_32F, 1);
+        for (size_t r = 0; r < M; ++r)
+            for (size_t c = 0; c < N; ++c) {
+                double v = mexargs::elementValue(a, r + c * stride);
+                reinterpret_cast<float*>(im->imageData + r * im->widthStep)[c] =
+                    static_cast<float>(std::isnan(v) ? 0.1 : v);
+            }
+        return im;
+    }
+
+    LiteralWarp(const SplinePair& s, const mxArray* image, const mxArray* prevX, const mxArray* prevY) {
+        const size_t M = mxGetM(image), N = mxGetN(image);
+        IplImage* src = read(image, M, N, M);
+        IplImage* px = prevX ? read(prevX, M, N, mxGetM(prevX)) : nullptr;
+        IplImage* py = prevY ? read(prevY, M, N, mxGetM(prevX)) : nullptr;
+        WarpedImage w;
+        char error[256];
+        EXPECT_TRUE(warpImage(s, src, px, py, &w, error, sizeof error)) << error;
+        for (auto* out : {&x, &y, &warped}) out->resize(M * N);
+        for (size_t r = 0; r < M; ++r)
+            for (size_t c = 0; c < N; ++c) {
+                x[r + c * M] = reinterpret_cast<const float*>(w.finalX->imageData + r * w.finalX->widthStep)[c];
+                y[r + c * M] = reinterpret_cast<const float*>(w.finalY->imageData + r * w.finalY->widthStep)[c];
+                warped[r + c * M] = reinterpret_cast<const float*>(w.result->imageData + r * w.result->widthStep)[c];
+            }
+        for (IplImage* im : {src, px, py, w.finalX, w.finalY, w.result})
+            if (im) cvReleaseImage(&im);
+    }
+};
+
+bool sameBits(const std::vector<double>& a, const mxArray* b) {
+    return a.size() == mxGetNumberOfElements(b) && std::memcmp(a.data(), mxGetPr(b), a.size() * sizeof(double)) == 0;
+}
+
+}  // namespace
+
+// The bridge's tiled, threaded conversions give what the element-by-element
+// copies gave, on an image large enough to be split among workers, for
+// other classes, 3-D previous maps with a larger stride, and NaN elements.
+TEST_F(Fixture, ConversionsAndOutputCopiesEqualTheElementByElementWay) {
+    const size_t M = 530, N = 515;
+    SplineProblem p = SplineProblem::random(25, 4, 500);
+    std::vector<double> pixels(M * N), mx((M + 3) * (N + 1) * 2), my(mx);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<double>((i * 7919) % 300) - 20;
+    for (size_t i = 0; i < mx.size(); ++i) {
+        mx[i] = static_cast<double>(i % (M + 3)) * 0.9 + 2;  // row-driven, so the maps stay in range
+        my[i] = static_cast<double>((i / (M + 3)) % (N + 1)) * 1.1 - 3;
+    }
+    pixels[77] = mx[5] = my[M + 9] = NaN;
+    struct Case {
+        mxClassID image, maps;
+        bool compose;
+    };
+    for (Case k : {Case{mxDOUBLE_CLASS, mxDOUBLE_CLASS, false}, Case{mxSINGLE_CLASS, mxDOUBLE_CLASS, true},
+                   Case{mxINT16_CLASS, mxSINGLE_CLASS, true}}) {
+        auto image = mexhost::numeric(k.image, {M, N}, pixels);
+        ArrayPtr prevX = k.compose ? mexhost::numeric(k.maps, {M + 3, N + 1, 2}, mx) : mexhost::matrix(0, 0);
+        ArrayPtr prevY = k.compose ? mexhost::numeric(k.maps, {M + 3, N + 1, 2}, my) : mexhost::matrix(0, 0);
+        const mxArray *im = image.get(), *px = prevX.get(), *py = prevY.get();
+        Args args(p, std::move(image), std::move(prevX), std::move(prevY));
+        for (int attempt = 0; attempt < 5; ++attempt) {
+            const time_t before = std::time(nullptr);
+            auto r = run(args);
+            std::srand(static_cast<unsigned>(before));  // the call's noise
+            LiteralWarp want(p.pair(), im, k.compose ? px : nullptr, k.compose ? py : nullptr);
+            if (std::time(nullptr) != before) continue;  // straddled a second; try again
+            ASSERT_TRUE(r.ok) << r.errorMessage;
+            EXPECT_TRUE(sameBits(want.x, r.outputs[1].get())) << k.image << " " << k.compose;
+            EXPECT_TRUE(sameBits(want.y, r.outputs[2].get())) << k.image << " " << k.compose;
+            EXPECT_TRUE(sameBits(want.warped, r.outputs[3].get())) << k.image << " " << k.compose;
+            break;
+        }
+    }
+}
+
+// A user's own image-library code in the same process must not notice us:
+// the library's thread count and optimisation switch stay as the user set
+// them, whatever the call splits among its own workers.
+TEST_F(Fixture, LeavesTheImageLibrarySettingsAsTheyWere) {
+    const int threads = cv::getNumThreads();
+    const bool optimized = cv::useOptimized();
+    for (int wanted : {1, 3}) {
+        cv::setNumThreads(wanted);
+        const int set = cv::getNumThreads();
+        Args args(SplineProblem::random(25, 2, 300), ramp(520, 300), ramp(520, 300), ramp(520, 300));
+        auto r = run(args);
+        ASSERT_TRUE(r.ok) << r.errorMessage;
+        EXPECT_EQ(cv::getNumThreads(), set);
+        EXPECT_EQ(cv::useOptimized(), optimized);
+    }
+    cv::setNumThreads(threads);
 }
 
 TEST_F(Fixture, NaNInputsFollowTheReadingRules) {

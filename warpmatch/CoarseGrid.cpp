@@ -1,0 +1,42 @@
+#include "CoarseGrid.h"
+
+#include "Parallel.h"
+
+#include <cmath>
+
+namespace warpmatch {
+
+namespace {
+
+// Kernel terms (nodes times K + 1) below which another thread does not pay.
+const size_t kMinTermsPerWorker = size_t(1) << 16;
+
+}  // namespace
+
+CoarseGrid coarseGrid(int M, int N) {
+    CoarseGrid g;
+    g.Mq = static_cast<int>(std::ceil(M * 0.25));
+    g.Nq = static_cast<int>(std::ceil(N * 0.25));
+    g.stepX = 4 + 3.0 / (g.Nq - 1);
+    g.stepY = 4 + 3.0 / (g.Mq - 1);
+    return g;
+}
+
+void coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, size_t strideX,
+                    float* smallY, size_t strideY, int workers) {
+    const size_t nodes = static_cast<size_t>(g.Mq) * static_cast<size_t>(g.Nq);
+    if (workers <= 0) workers = parallel::workersFor(nodes * static_cast<size_t>(s.K + 1), kMinTermsPerWorker);
+    parallel::forRanges(static_cast<size_t>(g.Mq), workers, [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            const double Y = static_cast<double>(i) * g.stepY;
+            for (int j = 0; j < g.Nq; ++j) {
+                double vx, vy;
+                tpsEvalPair(s, j * g.stepX, Y, &vx, &vy);
+                smallX[i * strideX + static_cast<size_t>(j)] = static_cast<float>(vx);
+                smallY[i * strideY + static_cast<size_t>(j)] = static_cast<float>(vy);
+            }
+        }
+    });
+}
+
+}  // namespace warpmatch
