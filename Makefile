@@ -6,13 +6,16 @@
 #   make demo    deps + build + the demo in Octave
 #   make fuzz    deps + each fuzzer for FUZZ_SECONDS (default 300)
 #   make dist    the Octave package build/regmex-<version>.tar.gz
+#   make windows deps + build/windows/driftfield.mexw64 (MinGW-w64 cross build;
+#                `make` and `make test` build it too)
+#   make windows-dist  build/driftfield-<version>-win64.zip for MATLAB on Windows
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 FUZZ_SECONDS ?= 300
 FUZZ_SHORT ?= 30
 
-.PHONY: all build deps test bench demo fuzz sanitize dist clean
+.PHONY: all build deps test bench demo fuzz sanitize dist windows windows-dist clean
 
 all: build
 
@@ -33,6 +36,12 @@ test: deps
 
 dist:
 	@sh tools/dist.sh
+
+windows: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target regmex_windows -j $(JOBS)
+
+windows-dist: windows
+	@sh tools/windows_dist.sh $(BUILD)
 
 sanitize: deps
 	sh tools/sanitize.sh

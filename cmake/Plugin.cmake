@@ -8,9 +8,15 @@
 #   REGMEX_<PLUGIN>_LIBS    library names as after -l
 #   REGMEX_<PLUGIN>_OPENCV  TRUE when a library is one of OpenCV's
 # A missing description, an unknown key, a missing file or an empty shell
-# stops the configuration.
+# stops the configuration.  The tree is CMAKE_SOURCE_DIR, or
+# REGMEX_SOURCE_ROOT where set (the Windows build, a project of its own in
+# windows/).
 function(regmex_read_sources plugin)
-  set(dir ${CMAKE_SOURCE_DIR}/${plugin})
+  set(root ${CMAKE_SOURCE_DIR})
+  if(REGMEX_SOURCE_ROOT)
+    set(root ${REGMEX_SOURCE_ROOT})
+  endif()
+  set(dir ${root}/${plugin})
   set(description ${dir}/Sources.txt)
   if(NOT EXISTS ${description})
     message(FATAL_ERROR "${plugin}: ${description} is missing")
@@ -41,7 +47,7 @@ function(regmex_read_sources plugin)
     set(files)
     set(folder ${dir})
     if(key STREQUAL "bridge")
-      set(folder ${CMAKE_SOURCE_DIR}/bridge)
+      set(folder ${root}/bridge)
     endif()
     foreach(name IN LISTS ${key})
       if(NOT EXISTS ${folder}/${name})

@@ -21,6 +21,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <new>
 
 using namespace driftfield;
@@ -153,6 +154,12 @@ void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
         mexargs::failArg(kPositions, " has more than %d rows or columns", INT_MAX);
     const int M = static_cast<int>(mxGetM(positions));
     const int N = static_cast<int>(mxGetN(positions));
+    // Built with 32-bit indices (MATLAB's _700 entry points), a cell's index
+    // y + x*M must fit an int.
+    const double cellCount = static_cast<double>(M) * static_cast<double>(N);
+    if (cellCount > static_cast<double>(std::numeric_limits<mwIndex>::max()))
+        mexargs::fail("driftfield:positions", "argument 1 (positions) has %.0f cells, more than the %.0f this build "
+                      "can index", cellCount, static_cast<double>(std::numeric_limits<mwIndex>::max()));
     if (!reference || !mxIsCell(reference) || mxGetNumberOfDimensions(reference) != 2 ||
         static_cast<int>(mxGetM(reference)) != M || static_cast<int>(mxGetN(reference)) != N)
         mexargs::refuse(kReference, reference, " must be a %dx%d cell array like argument %d", M, N,

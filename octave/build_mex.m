@@ -4,6 +4,7 @@ function build_mex (varargin)
 %   build_mex
 %   build_mex('-I/opt/opencv/include/opencv4', '-L/opt/opencv/lib')
 %   build_mex(..., 'outdir', FOLDER)
+%   build_mex('driftfield', ...)
 %
 %   In GNU Octave the plug-ins are built with mkoctfile --mex; in MATLAB
 %   with mex -compatibleArrayDims (the 32-bit index API the sources are
@@ -18,6 +19,11 @@ function build_mex (varargin)
 %   Sources.txt (the format is described at the top of that file); a
 %   missing description or source stops the build.
 %
+%   Plug-in names among the arguments build only those.  OpenCV is looked
+%   for only when one of them links it: driftfield needs none, so
+%   build_mex('driftfield') builds it anywhere a C++ compiler is set up (on
+%   Windows, driftfield.mexw64).
+%
 %   Every command is printed before it runs.  Missing tools stop the build
 %   with a message naming what is missing.
 
@@ -26,6 +32,8 @@ function build_mex (varargin)
   outdir = fullfile (root, 'build', 'mex');
   includes = {};
   libdirs = {};
+  all_plugins = {'tmatch', 'gridcorners', 'warpmatch', 'driftfield'};
+  plugins = {};
   k = 1;
   while k <= numel (varargin)
     a = varargin{k};
@@ -37,28 +45,48 @@ function build_mex (varargin)
       includes{end + 1} = a(3:end);
     elseif (strncmp (a, '-L', 2))
       libdirs{end + 1} = a(3:end);
+    elseif (any (strcmp (a, all_plugins)))
+      plugins{end + 1} = a;
     else
       error ('regmex:build', 'build_mex: unknown argument "%s"', a);
     end
     k = k + 1;
   end
 
+  if (isempty (plugins))
+    plugins = all_plugins;
+  end
+  plugins = all_plugins(ismember (all_plugins, plugins));
+  descriptions = cell (size (plugins));
+  uses_opencv = false (size (plugins));
+  for p = 1:numel (plugins)
+    descriptions{p} = read_sources (root, plugins{p});
+    uses_opencv(p) = any (strncmp (descriptions{p}.libs, 'opencv_', 7));
+  end
+
   isOctave = exist ('OCTAVE_VERSION', 'builtin') ~= 0;
   check_compiler (isOctave);
-  [includes, libdirs] = find_opencv (includes, libdirs);
+  if (any (uses_opencv))
+    [includes, libdirs] = find_opencv (includes, libdirs);
+  end
   if (~exist (outdir, 'dir'))
     mkdir (outdir);
   end
 
   cvinc = strcat ('-I', includes);
   cvlib = strcat ('-L', libdirs);
-  plugins = {'tmatch', 'gridcorners', 'warpmatch', 'driftfield'};
   for p = 1:numel (plugins)
     name = plugins{p};
-    d = read_sources (root, name);
+    d = descriptions{p};
+    libs = d.libs;
+    if (ispc ())
+      % std::thread needs no library of its own on Windows, and Visual C++
+      % has no pthread library to link.
+      libs = libs(~strcmp (libs, 'pthread'));
+    end
     incflags = {['-I' fullfile(root, name)], ['-I' fullfile(root, 'bridge')]};
-    libflags = strcat ('-l', d.libs);
-    if (any (strncmp (d.libs, 'opencv_', 7)))
+    libflags = strcat ('-l', libs);
+    if (uses_opencv(p))
       incflags = [incflags, cvinc];
       libflags = [cvlib, libflags];
     end

@@ -3,7 +3,7 @@
 set -e
 packages="g++ make cmake pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
 octave octave-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libasan8 libubsan1 libtsan2
-gnuplot-nox fonts-freefont-otf"
+gnuplot-nox fonts-freefont-otf g++-mingw-w64-x86-64-posix wine64 zip"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -32,6 +32,7 @@ void* ThreadProc(void* arg) {
     }
     p.log->record(kWorkerExit, p.end);
     pthread_exit(nullptr);
+    return nullptr;  // winpthreads does not declare pthread_exit noreturn
 }
 
 ThreadRun runInversionThreads(const InversionInput& in, double* outX, double* outY,

@@ -57,7 +57,8 @@ using MexFunction = void (*)(int, mxArray**, int, const mxArray**);
 // holds nothing of its own.
 using HeldProbe = std::function<size_t()>;
 
-// A plug-in shared library, opened with dlopen and closed on destruction.
+// A plug-in shared library, opened with dlopen (LoadLibrary on Windows) and
+// closed on destruction.
 class Plugin {
 public:
     explicit Plugin(const std::string& path);
@@ -98,8 +99,9 @@ void failNextCallAllocation(size_t n);
 // such check.
 void setArgumentCheck(bool on);
 
-// Path of a plug-in built next to the tests: $REGMEX_PLUGIN_DIR/lib<name>.so,
-// falling back to the build folder compiled into the host.
+// Path of a plug-in built next to the tests: $REGMEX_PLUGIN_DIR/lib<name>.so
+// (<name>.mexw64 on Windows), falling back to the build folder compiled into
+// the host.
 std::string pluginPath(const std::string& name);
 
 // Builders for test arguments.  They are made outside any call, so they belong

@@ -5,7 +5,12 @@
  *
  * Sizes are mwSize (size_t, like MATLAB's large-array API).  The _700 names
  * are the 32-bit index entry points that MATLAB's compatible-array-dims mode
- * maps the plain names to; the embedded host exports both. */
+ * maps the plain names to; the embedded host exports both.
+ *
+ * With REGMEX_INDEX_32 defined, a plug-in sees that 32-bit index API: mwSize
+ * and mwIndex are int and every function taking or giving a size or index
+ * links under its _700 name, as a MATLAB MEX file built that way does (the
+ * Windows build, whose import libraries carry MATLAB's names). */
 #ifndef REGMEX_HOST_MEX_H
 #define REGMEX_HOST_MEX_H
 
@@ -25,9 +30,27 @@ extern "C" {
 
 typedef struct mxArray_tag mxArray;
 
+#ifdef REGMEX_INDEX_32
+typedef int mwSize;
+typedef int mwIndex;
+typedef int mwSignedIndex;
+#define mxCreateDoubleMatrix mxCreateDoubleMatrix_700
+#define mxCreateNumericMatrix mxCreateNumericMatrix_700
+#define mxCreateNumericArray mxCreateNumericArray_700
+#define mxCreateLogicalMatrix mxCreateLogicalMatrix_700
+#define mxCreateCharArray mxCreateCharArray_700
+#define mxCreateCellMatrix mxCreateCellMatrix_700
+#define mxCreateCellArray mxCreateCellArray_700
+#define mxGetCell mxGetCell_700
+#define mxSetCell mxSetCell_700
+#define mxGetString mxGetString_700
+#define mxGetNumberOfDimensions mxGetNumberOfDimensions_700
+#define mxGetDimensions mxGetDimensions_700
+#else
 typedef size_t mwSize;
 typedef size_t mwIndex;
 typedef ptrdiff_t mwSignedIndex;
+#endif
 
 typedef enum {
     mxUNKNOWN_CLASS = 0,
@@ -144,7 +167,9 @@ void mexErrMsgTxt(const char *msg);
 void mexWarnMsgIdAndTxt(const char *id, const char *fmt, ...);
 const char *mexFunctionName(void);
 
-/* 32-bit index entry points (MATLAB's compatible-array-dims names) */
+/* 32-bit index entry points (MATLAB's compatible-array-dims names); under
+ * REGMEX_INDEX_32 the declarations above already name them, identically. */
+#ifndef REGMEX_INDEX_32
 mxArray *mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag);
 mxArray *mxCreateNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag);
 mxArray *mxCreateNumericArray_700(int ndim, const int *dims, mxClassID classid,
@@ -158,10 +183,11 @@ void mxSetCell_700(mxArray *a, int i, mxArray *value);
 int mxGetString_700(const mxArray *a, char *buf, int buflen);
 int mxGetNumberOfDimensions_700(const mxArray *a);
 const int *mxGetDimensions_700(const mxArray *a);
+#endif
 
 /* The plug-in's entry point, exported even from a library built with hidden
- * visibility. */
-#ifdef __GNUC__
+ * visibility (a Windows DLL names its exports in a .def file instead). */
+#if defined(__GNUC__) && !defined(_WIN32)
 __attribute__((visibility("default")))
 #endif
 void mexFunction(int nlhs, mxArray *plhs[], int nrhs, const mxArray *prhs[]);

@@ -1,7 +1,15 @@
 // The embedded host's call loop and plug-in loader.
 #include "HostState.h"
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -178,24 +186,49 @@ CallResult callEntry(MexFunction entry, const std::string& name, int nlhs,
     return r;
 }
 
+namespace {
+
+#ifdef _WIN32
+void* openLibrary(const std::string& path, std::string& error) {
+    HMODULE h = LoadLibraryA(path.c_str());
+    if (!h) error = "error " + std::to_string(GetLastError()) + " loading " + path;
+    return reinterpret_cast<void*>(h);
+}
+void* findSymbol(void* handle, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void closeLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+#else
+void* openLibrary(const std::string& path, std::string& error) {
+    void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!h) error = dlerror();
+    return h;
+}
+void* findSymbol(void* handle, const char* name) { return dlsym(handle, name); }
+void closeLibrary(void* handle) { dlclose(handle); }
+#endif
+
+}  // namespace
+
 Plugin::Plugin(const std::string& path) : name_(path) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!handle_) throw std::runtime_error(std::string("cannot load plug-in: ") + dlerror());
-    entry_ = reinterpret_cast<MexFunction>(dlsym(handle_, "mexFunction"));
+    std::string error;
+    handle_ = openLibrary(path, error);
+    if (!handle_) throw std::runtime_error("cannot load plug-in: " + error);
+    entry_ = reinterpret_cast<MexFunction>(findSymbol(handle_, "mexFunction"));
     if (!entry_) {
-        dlclose(handle_);
+        closeLibrary(handle_);
         throw std::runtime_error("plug-in exports no mexFunction: " + path);
     }
-    liveImages_ = reinterpret_cast<int (*)()>(dlsym(handle_, "regmexLiveImages"));
-    liveBlocks_ = reinterpret_cast<int (*)()>(dlsym(handle_, "regmexLiveBlocks"));
-    size_t slash = path.find_last_of('/');
+    liveImages_ = reinterpret_cast<int (*)()>(findSymbol(handle_, "regmexLiveImages"));
+    liveBlocks_ = reinterpret_cast<int (*)()>(findSymbol(handle_, "regmexLiveBlocks"));
+    size_t slash = path.find_last_of("/\\");
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
     if (base.rfind("lib", 0) == 0) base = base.substr(3);
     name_ = base.substr(0, base.find('.'));
 }
 
 Plugin::~Plugin() {
-    if (handle_) dlclose(handle_);
+    if (handle_) closeLibrary(handle_);
 }
 
 CallResult Plugin::call(int nlhs, const std::vector<const mxArray*>& args) const {
@@ -207,12 +240,16 @@ CallResult Plugin::call(int nlhs, const std::vector<const mxArray*>& args) const
 size_t Plugin::liveImages() const { return liveImages_ ? static_cast<size_t>(liveImages_()) : 0; }
 size_t Plugin::liveBlocks() const { return liveBlocks_ ? static_cast<size_t>(liveBlocks_()) : 0; }
 
-void* Plugin::symbol(const char* name) const { return dlsym(handle_, name); }
+void* Plugin::symbol(const char* name) const { return findSymbol(handle_, name); }
 
 std::string pluginPath(const std::string& name) {
     const char* dir = std::getenv("REGMEX_PLUGIN_DIR");
     std::string d = dir && *dir ? dir : REGMEX_PLUGIN_DIR_DEFAULT;
+#ifdef _WIN32
+    return d + "/" + name + ".mexw64";
+#else
     return d + "/lib" + name + ".so";
+#endif
 }
 
 ArrayPtr matrix(size_t rows, size_t cols, const std::vector<double>& columnMajor) {

@@ -33,6 +33,26 @@ function test_build_mex ()
   assert (tmatch (img, [50 250 300 200], tpl), expected);
   rmpath (outdir);
 
+  % driftfield alone needs no OpenCV: a folder without it is not looked at.
+  addpath (fullfile (root, "octave"));
+  alone = tempname ();
+  cleanup_alone = onCleanup (@() rmdir (alone, "s"));
+  evalc ("build_mex ('driftfield', '-I/nonexistent', 'outdir', alone)");
+  built = dir (fullfile (alone, "*.mex"));
+  assert ({built.name}, {"driftfield.mex"});
+  rmpath (fullfile (root, "octave"));
+  P = {[3; 4], [9; 4]; [3; 9], [9.5; 9]};
+  Q = {[3; 3], [9; 3]; [3; 9], [9; 9]};
+  map = reshape (mod ((1:240) * 37, 101) / 100, 15, 16);
+  args = {P, Q, 1, 0, 0.8, 2.5, 2.5, map, 0, 1.1, [0 1; 0 0]};
+  [s1, p1] = driftfield (args{:});
+  addpath (alone);
+  assert (strcmp (which ("driftfield"), fullfile (alone, "driftfield.mex")), which ("driftfield"));
+  [s2, p2] = driftfield (args{:});
+  rmpath (alone);
+  assert (s2, s1);
+  assert (p2, p1);
+
   % A missing OpenCV is named.
   addpath (fullfile (root, "octave"));
   try
