@@ -17,6 +17,12 @@ namespace {
     std::abort();
 }
 
+[[noreturn]] void raiseError(const Arg& arg, const char* message) {
+    char id[128];
+    std::snprintf(id, sizeof id, "%s:%s", arg.plugin, arg.condition);
+    raiseError(id, message);
+}
+
 // "argument <number> (<name>)" and the formatted continuation, into message.
 void formatArg(char* message, size_t size, const Arg& arg, const char* fmt, va_list ap) {
     const int used = std::snprintf(message, size, "argument %d (%s)", arg.number(), arg.name);
@@ -40,7 +46,7 @@ void failArg(const Arg& arg, const char* fmt, ...) {
     va_start(ap, fmt);
     formatArg(message, sizeof message, arg, fmt, ap);
     va_end(ap);
-    raiseError(arg.id, message);
+    raiseError(arg, message);
 }
 
 void refuse(const Arg& arg, const mxArray* value, const char* fmt, ...) {
@@ -53,7 +59,7 @@ void refuse(const Arg& arg, const mxArray* value, const char* fmt, ...) {
     describe(value, what, sizeof what);
     const size_t used = std::strlen(message);
     std::snprintf(message + used, sizeof message - used, ", got %s", what);
-    raiseError(arg.id, message);
+    raiseError(arg, message);
 }
 
 void describe(const mxArray* a, char* buf, size_t size) {

@@ -4,7 +4,7 @@
 // are formatted into stack buffers, since MATLAB unwinds an error without
 // running destructors.
 //
-// A shell declares its arguments once, as a table of Arg, and checks through
+// A shell declares its arguments once, as an ArgTable, and checks through
 // it, so that the index into prhs and the number a message shows cannot
 // disagree.
 #ifndef REGMEX_BRIDGE_MEXARGS_H
@@ -16,17 +16,33 @@
 
 namespace mexargs {
 
-// One argument: its index in prhs, its name in messages and the identifier of
-// its refusals; number() is the position a MATLAB user counts, from 1.
+// One argument: its index in prhs, its name in messages, and the identifier
+// "<plugin>:<condition>" of its refusals; number() is the position a MATLAB
+// user counts, from 1.
 struct Arg {
     int index;
     const char* name;
-    const char* id;
+    const char* plugin;
+    const char* condition;
 
     constexpr int number() const { return index + 1; }
     const mxArray* of(const mxArray* const* prhs) const { return prhs[index]; }
-    // The same argument refused under another identifier ("warpmatch:tooLarge").
-    constexpr Arg as(const char* otherId) const { return Arg{index, name, otherId}; }
+    // The same argument refused for another condition ("tooLarge").
+    constexpr Arg as(const char* otherCondition) const { return Arg{index, name, plugin, otherCondition}; }
+    // The same argument under a narrower name, refused as "<plugin>:<name>".
+    constexpr Arg called(const char* narrower) const { return Arg{index, narrower, plugin, narrower}; }
+};
+
+// A plug-in's arguments in call order: argument i is named names[i] in
+// messages and refused as "<plugin>:<names[i]>".  A shell indexes it with an
+// enum of the same order, so prhs indices and message numbers come from one
+// place.
+template <int N>
+struct ArgTable {
+    const char* plugin;
+    const char* names[N];
+
+    constexpr Arg operator[](int i) const { return Arg{i, names[i], plugin, names[i]}; }
 };
 
 #ifdef __GNUC__

@@ -38,18 +38,16 @@ constexpr double kStoreLimitBytes = 4.0 * 1024.0 * 1024.0 * 1024.0;
 // the offsets are not even counted.
 constexpr double kCountableRadius = 65536.0;
 
-constexpr mexargs::Arg kPositions{0, "positions", "driftfield:positions"};
-constexpr mexargs::Arg kReference{1, "reference", "driftfield:reference"};
-constexpr mexargs::Arg kWindowHalf{2, "windowHalf", "driftfield:windowHalf"};
-constexpr mexargs::Arg kMode{3, "mode", "driftfield:mode"};
-constexpr mexargs::Arg kPairWeight{4, "pairWeight", "driftfield:pairWeight"};
-constexpr mexargs::Arg kDataWeight{5, "dataWeight", "driftfield:dataWeight"};
-constexpr mexargs::Arg kRadius{6, "radius", "driftfield:radius"};
-constexpr mexargs::Arg kScoreMap{7, "scoreMap", "driftfield:scoreMap"};
-constexpr mexargs::Arg kSkipEval{8, "skipEval", "driftfield:skipEval"};
-constexpr mexargs::Arg kBandwidth{9, "bandwidth", "driftfield:bandwidth"};
-constexpr mexargs::Arg kFixedMask{10, "fixedMask", "driftfield:fixedMask"};
-constexpr int kArgCount = 11;
+// The arguments in call order, named as in the usage line; a refusal of one
+// is "driftfield:<name>".
+enum Input {
+    kPositions, kReference, kWindowHalf, kMode, kPairWeight, kDataWeight,
+    kRadius, kScoreMap, kSkipEval, kBandwidth, kFixedMask, kArgCount
+};
+constexpr mexargs::ArgTable<kArgCount> kArgs{
+    "driftfield",
+    {"positions", "reference", "windowHalf", "mode", "pairWeight", "dataWeight", "radius", "scoreMap", "skipEval",
+     "bandwidth", "fixedMask"}};
 constexpr int kMaxResults = 2;
 
 struct Scalars {
@@ -100,7 +98,7 @@ void checkLatticeValues(const mxArray* positions, const mxArray* reference, cons
             if (isFixed(mask, y, x, M)) continue;
             const Point p = nodePoint(positions, y, x, M);
             if (!finitePoint(p))
-                mexargs::failArg(kPositions, ": node (%d,%d) is free, but its position [%g; %g] is not finite",
+                mexargs::failArg(kArgs[kPositions], ": node (%d,%d) is free, but its position [%g; %g] is not finite",
                                  y + 1, x + 1, p.x, p.y);
         }
     }
@@ -114,14 +112,14 @@ void checkLatticeValues(const mxArray* positions, const mxArray* reference, cons
                 const Point a = nodePoint(reference, y, x, M);
                 const Point b = nodePoint(reference, y2, x2, M);
                 if (!finitePoint(a) || !finitePoint(b))
-                    mexargs::failArg(kReference,
+                    mexargs::failArg(kArgs[kReference],
                                      ": neighbouring nodes (%d,%d) and (%d,%d) need finite reference positions, got "
                                      "[%g; %g] and [%g; %g]",
                                      y + 1, x + 1, y2 + 1, x2 + 1, a.x, a.y, b.x, b.y);
                 const double dx = a.x - b.x;
                 const double dy = a.y - b.y;
                 if (!(std::sqrt(dx * dx + dy * dy) > 0.0))
-                    mexargs::failArg(kReference.as("driftfield:sameReference"),
+                    mexargs::failArg(kArgs[kReference].as("sameReference"),
                                      ": neighbouring nodes (%d,%d) and (%d,%d) have the same reference position "
                                      "[%g; %g] (or ones too close to tell apart); the pairwise term divides by their "
                                      "distance",
@@ -145,13 +143,13 @@ void checkStoreSize(int M, int N, double radius) {
 }
 
 void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
-    mexargs::checkCounts("driftfield", nrhs, kArgCount, kArgCount, nlhs, kMaxResults, kUsage);
+    mexargs::checkCounts(kArgs.plugin, nrhs, kArgCount, kArgCount, nlhs, kMaxResults, kUsage);
 
-    const mxArray* positions = kPositions.of(prhs);
-    const mxArray* reference = kReference.of(prhs);
-    checkCellArray(kPositions, positions);
+    const mxArray* positions = kArgs[kPositions].of(prhs);
+    const mxArray* reference = kArgs[kReference].of(prhs);
+    checkCellArray(kArgs[kPositions], positions);
     if (mxGetM(positions) > static_cast<size_t>(INT_MAX) || mxGetN(positions) > static_cast<size_t>(INT_MAX))
-        mexargs::failArg(kPositions, " has more than %d rows or columns", INT_MAX);
+        mexargs::failArg(kArgs[kPositions], " has more than %d rows or columns", INT_MAX);
     const int M = static_cast<int>(mxGetM(positions));
     const int N = static_cast<int>(mxGetN(positions));
     // Built with 32-bit indices (MATLAB's _700 entry points), a cell's index
@@ -162,50 +160,52 @@ void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
                       "can index", cellCount, static_cast<double>(std::numeric_limits<mwIndex>::max()));
     if (!reference || !mxIsCell(reference) || mxGetNumberOfDimensions(reference) != 2 ||
         static_cast<int>(mxGetM(reference)) != M || static_cast<int>(mxGetN(reference)) != N)
-        mexargs::refuse(kReference, reference, " must be a %dx%d cell array like argument %d", M, N,
-                        kPositions.number());
+        mexargs::refuse(kArgs[kReference], reference, " must be a %dx%d cell array like argument %d", M, N,
+                        kArgs[kPositions].number());
 
-    s.windowHalf = mexargs::realScalar(kWindowHalf, kWindowHalf.of(prhs));
-    s.mode = mexargs::realScalar(kMode, kMode.of(prhs));
-    s.pairWeight = mexargs::realScalar(kPairWeight, kPairWeight.of(prhs));
-    s.dataWeight = mexargs::realScalar(kDataWeight, kDataWeight.of(prhs));
-    s.radius = mexargs::realScalar(kRadius, kRadius.of(prhs));
-    s.skipEval = mexargs::realScalar(kSkipEval, kSkipEval.of(prhs));
-    s.bandwidth = mexargs::realScalar(kBandwidth, kBandwidth.of(prhs));
+    s.windowHalf = mexargs::realScalar(kArgs[kWindowHalf], kArgs[kWindowHalf].of(prhs));
+    s.mode = mexargs::realScalar(kArgs[kMode], kArgs[kMode].of(prhs));
+    s.pairWeight = mexargs::realScalar(kArgs[kPairWeight], kArgs[kPairWeight].of(prhs));
+    s.dataWeight = mexargs::realScalar(kArgs[kDataWeight], kArgs[kDataWeight].of(prhs));
+    s.radius = mexargs::realScalar(kArgs[kRadius], kArgs[kRadius].of(prhs));
+    s.skipEval = mexargs::realScalar(kArgs[kSkipEval], kArgs[kSkipEval].of(prhs));
+    s.bandwidth = mexargs::realScalar(kArgs[kBandwidth], kArgs[kBandwidth].of(prhs));
 
-    const mxArray* map = kScoreMap.of(prhs);
-    mexargs::requireRealNumeric(kScoreMap, map);
-    if (mxGetNumberOfDimensions(map) != 2) mexargs::refuse(kScoreMap, map, " must be a 2-D matrix");
-    const mxArray* mask = kFixedMask.of(prhs);
+    const mxArray* map = kArgs[kScoreMap].of(prhs);
+    mexargs::requireRealNumeric(kArgs[kScoreMap], map);
+    if (mxGetNumberOfDimensions(map) != 2) mexargs::refuse(kArgs[kScoreMap], map, " must be a 2-D matrix");
+    const mxArray* mask = kArgs[kFixedMask].of(prhs);
     if (!mexargs::isRealNumeric(mask) || mxGetNumberOfDimensions(mask) != 2 || static_cast<int>(mxGetM(mask)) != M ||
         static_cast<int>(mxGetN(mask)) != N)
-        mexargs::refuse(kFixedMask, mask, " must be a real %dx%d matrix like argument %d", M, N, kPositions.number());
+        mexargs::refuse(kArgs[kFixedMask], mask, " must be a real %dx%d matrix like argument %d", M, N,
+                        kArgs[kPositions].number());
 
-    checkNodeCells(kPositions, positions, M, N);
-    checkNodeCells(kReference, reference, M, N);
+    checkNodeCells(kArgs[kPositions], positions, M, N);
+    checkNodeCells(kArgs[kReference], reference, M, N);
 
     if (!std::isfinite(s.radius) || !(s.radius > 0.0))
-        mexargs::failArg(kRadius, " must be finite and above 0, got %g", s.radius);
+        mexargs::failArg(kArgs[kRadius], " must be finite and above 0, got %g", s.radius);
     // The disc keeps offsets with r*r above their squared length: a radius
     // whose square underflows keeps not even the zero offset.
     if (!(s.radius * s.radius > 0.0))
-        mexargs::failArg(kRadius, " %g is too small for its disc to hold any offset", s.radius);
+        mexargs::failArg(kArgs[kRadius], " %g is too small for its disc to hold any offset", s.radius);
     if (!std::isfinite(s.mode))
-        mexargs::failArg(kMode, " must be finite (1 arg-max, 0 weighted mean, other mean shift), got %g", s.mode);
+        mexargs::failArg(kArgs[kMode], " must be finite (1 arg-max, 0 weighted mean, other mean shift), got %g",
+                         s.mode);
     if (!std::isfinite(s.pairWeight) || s.pairWeight < 0.0)
-        mexargs::failArg(kPairWeight, " must be finite and at least 0, got %g", s.pairWeight);
-    if (!std::isfinite(s.dataWeight)) mexargs::failArg(kDataWeight, " must be finite, got %g", s.dataWeight);
+        mexargs::failArg(kArgs[kPairWeight], " must be finite and at least 0, got %g", s.pairWeight);
+    if (!std::isfinite(s.dataWeight)) mexargs::failArg(kArgs[kDataWeight], " must be finite, got %g", s.dataWeight);
 
     checkLatticeValues(positions, reference, mask, M, N);
 
     if (s.skipEval == 1.0 || M == 0 || N == 0) return;
     if (estimatorOf(s.mode) == Estimator::MeanShift) {
         if (!std::isfinite(s.windowHalf))
-            mexargs::failArg(kWindowHalf, " must be finite for the mean shift (mode %g), got %g", s.mode,
+            mexargs::failArg(kArgs[kWindowHalf], " must be finite for the mean shift (mode %g), got %g", s.mode,
                              s.windowHalf);
         if (!std::isfinite(s.bandwidth) || !(s.bandwidth > 0.0))
-            mexargs::failArg(kBandwidth, " must be finite and above 0 for the mean shift (mode %g), got %g", s.mode,
-                             s.bandwidth);
+            mexargs::failArg(kArgs[kBandwidth], " must be finite and above 0 for the mean shift (mode %g), got %g",
+                             s.mode, s.bandwidth);
     }
     checkStoreSize(M, N, s.radius);
 }
@@ -229,10 +229,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     Scalars s{};
     checkAll(nlhs, nrhs, prhs, s);
 
-    const mxArray* positions = kPositions.of(prhs);
-    const mxArray* reference = kReference.of(prhs);
-    const mxArray* mask = kFixedMask.of(prhs);
-    const mxArray* mapArray = kScoreMap.of(prhs);
+    const mxArray* positions = kArgs[kPositions].of(prhs);
+    const mxArray* reference = kArgs[kReference].of(prhs);
+    const mxArray* mask = kArgs[kFixedMask].of(prhs);
+    const mxArray* mapArray = kArgs[kScoreMap].of(prhs);
     const int M = static_cast<int>(mxGetM(positions));
     const int N = static_cast<int>(mxGetN(positions));
     const size_t nodes = static_cast<size_t>(M) * static_cast<size_t>(N);

@@ -33,14 +33,15 @@ namespace {
 
 const char* const kUsage = "P = gridcorners(filename or image, minDistance, quality, limitPerBlock, adaptive)";
 
-constexpr mexargs::Arg kFilename{0, "filename", "gridcorners:filename"};
-constexpr mexargs::Arg kImage{0, "image", "gridcorners:image"};
-constexpr mexargs::Arg kSource{0, "filename or image", "gridcorners:filename"};
-constexpr mexargs::Arg kMinDistance{1, "minDistance", "gridcorners:minDistance"};
-constexpr mexargs::Arg kQuality{2, "quality", "gridcorners:quality"};
-constexpr mexargs::Arg kLimit{3, "limitPerBlock", "gridcorners:limit"};
-constexpr mexargs::Arg kAdaptive{4, "adaptive", "gridcorners:adaptive"};
-constexpr int kArgCount = 5;
+// The arguments in call order, named as in the usage line; a refusal of one
+// is "gridcorners:<name>" (the limit's is "gridcorners:limit"), and the first
+// argument is refused under the name of the form it was given in.
+enum Input { kSource, kMinDistance, kQuality, kLimitPerBlock, kAdaptive, kArgCount };
+constexpr mexargs::ArgTable<kArgCount> kArgs{
+    "gridcorners", {"filename or image", "minDistance", "quality", "limitPerBlock", "adaptive"}};
+constexpr mexargs::Arg kFilename = kArgs[kSource].called("filename");
+constexpr mexargs::Arg kImage = kArgs[kSource].called("image");
+constexpr mexargs::Arg kLimit = kArgs[kLimitPerBlock].as("limit");
 
 const int kNameBuffer = 1024;
 // The detector turns the distance into an int grid cell and fails on huge
@@ -74,7 +75,7 @@ void readName(const mxArray* a, char* name) {
     if (mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 1 || mxGetN(a) < 1)
         mexargs::refuse(kFilename, a, " must be a non-empty character row vector");
     const size_t length = mxGetN(a);
-    const mexargs::Arg tooLong = kFilename.as("gridcorners:filenameLength");
+    const mexargs::Arg tooLong = kFilename.as("filenameLength");
     if (length > static_cast<size_t>(kNameBuffer - 1))
         mexargs::failArg(tooLong, " may have at most %d characters, got %llu", kNameBuffer - 1,
                          static_cast<unsigned long long>(length));
@@ -101,24 +102,25 @@ void readSource(const mxArray* a, Source& source) {
         checkMatrix(a);
         source.matrix = a;
     } else {
-        mexargs::refuse(kSource, a, " must be a file name (a non-empty character row vector) or a grey image "
-                                    "(a 2-D real numeric or logical matrix)");
+        mexargs::refuse(kArgs[kSource].as("filename"), a,
+                        " must be a file name (a non-empty character row vector) or a grey image "
+                        "(a 2-D real numeric or logical matrix)");
     }
 }
 
 Options readOptions(const mxArray* const prhs[]) {
     Options o;
-    o.distance = mexargs::realScalar(kMinDistance, kMinDistance.of(prhs));
+    o.distance = mexargs::realScalar(kArgs[kMinDistance], kArgs[kMinDistance].of(prhs));
     if (!std::isfinite(o.distance) || o.distance < 0.0)
-        mexargs::failArg(kMinDistance, " must be a finite number >= 0, got %g", o.distance);
+        mexargs::failArg(kArgs[kMinDistance], " must be a finite number >= 0, got %g", o.distance);
     if (o.distance > kDistanceCap) o.distance = kDistanceCap;
 
-    o.quality = mexargs::realScalar(kQuality, kQuality.of(prhs));
+    o.quality = mexargs::realScalar(kArgs[kQuality], kArgs[kQuality].of(prhs));
     // The level is a fraction of the block's strongest response.  Above 1 no
     // pixel can pass, and in adaptive mode a huge level would be lowered by
     // 0.8 thousands of times in every block before reaching 0.005.
     if (!std::isfinite(o.quality) || !(o.quality > 0.0) || o.quality > 1.0)
-        mexargs::failArg(kQuality, " must be a number in (0, 1], got %g", o.quality);
+        mexargs::failArg(kArgs[kQuality], " must be a number in (0, 1], got %g", o.quality);
 
     const double limit = mexargs::realScalar(kLimit, kLimit.of(prhs));
     // The detector takes a limit of 0 as "no limit", which the buffer cannot hold.
@@ -126,13 +128,13 @@ Options readOptions(const mxArray* const prhs[]) {
         mexargs::failArg(kLimit, " must be from 1 to 2147483647 (truncated toward zero), got %g", limit);
     o.limit = static_cast<int>(limit);
 
-    o.adaptive = adaptiveOn(mexargs::realScalar(kAdaptive, kAdaptive.of(prhs)));
+    o.adaptive = adaptiveOn(mexargs::realScalar(kArgs[kAdaptive], kArgs[kAdaptive].of(prhs)));
     return o;
 }
 
 // Refuses a name that is not a readable regular file, before the loader runs.
 void checkFile(const char* name) {
-    const mexargs::Arg missing = kFilename.as("gridcorners:fileNotFound");
+    const mexargs::Arg missing = kFilename.as("fileNotFound");
     struct stat info;
     if (stat(name, &info) != 0) mexargs::failArg(missing, ": there is no file '%s'", name);
     if (!S_ISREG(info.st_mode))
@@ -167,9 +169,9 @@ IplImage* convertMatrix(const mxArray* a, char* failure, size_t size, bool* noMe
 
 [[noreturn]] void failLoad(const char* name, const LoadFailure& why) {
     if (why.kind == LoadFailure::outOfMemory)
-        mexargs::failArg(kFilename.as("gridcorners:outOfMemory"), ": there is not enough memory to decode '%s': %s",
-                         name, why.message);
-    mexargs::failArg(kFilename.as("gridcorners:imageRead"), ": '%s' cannot be read or decoded as an image", name);
+        mexargs::failArg(kFilename.as("outOfMemory"), ": there is not enough memory to decode '%s': %s", name,
+                         why.message);
+    mexargs::failArg(kFilename.as("imageRead"), ": '%s' cannot be read or decoded as an image", name);
 }
 
 [[noreturn]] void failTooLarge(int W, int H, const BlockGrid& grid, int limit, double bytes) {
@@ -206,7 +208,7 @@ IplImage* loadWithBuffer(const char* name, const Options& o, void*& buffer) {
         resources::releaseImage(image);
         mxFree(buffer);
         if (!loaded) failLoad(name, why);
-        mexargs::failArg(kFilename.as("gridcorners:imageRead"), ": '%s' changed while it was read", name);
+        mexargs::failArg(kFilename.as("imageRead"), ": '%s' changed while it was read", name);
     }
     return image;
 }
@@ -218,7 +220,7 @@ IplImage* loadWithBuffer(const char* name, const Options& o, void*& buffer) {
 // the image is loaded or converted, and the result is made after all images
 // are released.  The block loop's workers call no host function.
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts("gridcorners", nrhs, kArgCount, kArgCount, nlhs, 1, kUsage);
+    mexargs::checkCounts(kArgs.plugin, nrhs, kArgCount, kArgCount, nlhs, 1, kUsage);
     Source source;
     readSource(prhs[0], source);
     const Options o = readOptions(prhs);

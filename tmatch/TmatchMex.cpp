@@ -21,9 +21,10 @@ namespace {
 
 const char* const kUsage = "C = tmatch(image, region, template)";
 
-constexpr mexargs::Arg kImage{0, "image", "tmatch:image"};
-constexpr mexargs::Arg kRegion{1, "region", "tmatch:region"};
-constexpr mexargs::Arg kTemplate{2, "template", "tmatch:template"};
+// The arguments in call order, named as in the usage line; a refusal of one
+// is "tmatch:<name>".
+enum Input { kImage, kRegion, kTemplate, kArgCount };
+constexpr mexargs::ArgTable<kArgCount> kArgs{"tmatch", {"image", "region", "template"}};
 
 struct Region {
     bool whole = true;
@@ -34,27 +35,28 @@ struct Region {
 // columns.  A region reaching past the right or bottom edge is clipped there.
 Region readRegion(const mxArray* a, int M, int N) {
     if (!mexargs::isRealNumeric(a) || mxIsEmpty(a))
-        mexargs::refuse(kRegion, a, " must be -1 or a real vector [x y width height]");
+        mexargs::refuse(kArgs[kRegion], a, " must be -1 or a real vector [x y width height]");
     Region region;
     if (mexargs::elementValue(a, 0) == -1.0) return region;
     if (mxGetNumberOfElements(a) < 4)
-        mexargs::refuse(kRegion, a, " must be -1 or have four elements [x y width height]");
+        mexargs::refuse(kArgs[kRegion], a, " must be -1 or have four elements [x y width height]");
     int e[4];
     for (int i = 0; i < 4; ++i) {
         const double v = mexargs::elementValue(a, static_cast<size_t>(i));
         if (!std::isfinite(v) || std::fabs(v) >= 2147483647.0)
-            mexargs::failArg(kRegion, ": element %d must be a finite integer-sized value, got %g", i + 1, v);
+            mexargs::failArg(kArgs[kRegion], ": element %d must be a finite integer-sized value, got %g", i + 1, v);
         e[i] = static_cast<int>(v);  // truncation toward zero
     }
     const int x = e[0] - 1;
     const int y = e[1] - 1;
     if (x < 0 || y < 0)
-        mexargs::failArg(kRegion, ": x and y are 1-based and must be at least 1, got x = %d, y = %d", e[0], e[1]);
+        mexargs::failArg(kArgs[kRegion], ": x and y are 1-based and must be at least 1, got x = %d, y = %d", e[0],
+                         e[1]);
     if (x >= N || y >= M)
-        mexargs::failArg(kRegion, ": the region starts at x = %d, y = %d, outside the %dx%d image", e[0], e[1], M,
-                         N);
+        mexargs::failArg(kArgs[kRegion], ": the region starts at x = %d, y = %d, outside the %dx%d image", e[0], e[1],
+                         M, N);
     if (e[2] < 1 || e[3] < 1)
-        mexargs::failArg(kRegion, ": width and height must be at least 1, got %d and %d", e[2], e[3]);
+        mexargs::failArg(kArgs[kRegion], ": width and height must be at least 1, got %d and %d", e[2], e[3]);
     region.whole = false;
     region.rect = cvRect(x, y, e[2] < N - x ? e[2] : N - x, e[3] < M - y ? e[3] : M - y);
     return region;
@@ -63,21 +65,21 @@ Region readRegion(const mxArray* a, int M, int N) {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts("tmatch", nrhs, 3, 3, nlhs, 1, kUsage);
-    const mxArray* imageArg = kImage.of(prhs);
-    const mxArray* templateArg = kTemplate.of(prhs);
-    mexargs::requireImage2D(kImage, imageArg);
-    mexargs::requireImage2D(kTemplate, templateArg);
+    mexargs::checkCounts(kArgs.plugin, nrhs, kArgCount, kArgCount, nlhs, 1, kUsage);
+    const mxArray* imageArg = kArgs[kImage].of(prhs);
+    const mxArray* templateArg = kArgs[kTemplate].of(prhs);
+    mexargs::requireImage2D(kArgs[kImage], imageArg);
+    mexargs::requireImage2D(kArgs[kTemplate], templateArg);
     const int M = static_cast<int>(mxGetM(imageArg));
     const int N = static_cast<int>(mxGetN(imageArg));
-    const Region region = readRegion(kRegion.of(prhs), M, N);
+    const Region region = readRegion(kArgs[kRegion].of(prhs), M, N);
     const int W = region.whole ? N : region.rect.width;
     const int H = region.whole ? M : region.rect.height;
     const int m = static_cast<int>(mxGetM(templateArg));
     const int n = static_cast<int>(mxGetN(templateArg));
     if (m > H || n > W)
-        mexargs::failArg(kTemplate.as("tmatch:templateSize"), " is %dx%d, larger than the %dx%d area searched", m, n,
-                         H, W);
+        mexargs::failArg(kArgs[kTemplate].as("templateSize"), " is %dx%d, larger than the %dx%d area searched", m, n, H,
+                         W);
 
     // The result comes first: should anything below fail, the host reclaims
     // it, while no image exists yet.

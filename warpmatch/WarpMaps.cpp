@@ -30,26 +30,31 @@ IplImage* floatImage(int width, int height) {
 
 void release(IplImage*& image) { resources::releaseImage(image); }
 
+// An x map and a y map of one size, made, filled and released together.
+struct MapPair {
+    IplImage* x = nullptr;
+    IplImage* y = nullptr;
+
+    void make(int width, int height) {
+        x = floatImage(width, height);
+        y = floatImage(width, height);
+    }
+    void releaseBoth() {
+        release(x);
+        release(y);
+    }
+};
+
 // Every image one warpImage call makes, so a library failure halfway can
 // release exactly what exists.
 struct Images {
-    IplImage* smallX = nullptr;
-    IplImage* smallY = nullptr;
-    IplImage* bigX = nullptr;
-    IplImage* bigY = nullptr;
-    IplImage* mapX = nullptr;
-    IplImage* mapY = nullptr;
-    IplImage* remappedX = nullptr;
-    IplImage* remappedY = nullptr;
-    IplImage* finalX = nullptr;
-    IplImage* finalY = nullptr;
+    MapPair small, big, maps, remapped, finalMaps;
     IplImage* result = nullptr;
     CvMat* scale = nullptr;
 
     ~Images() {
-        for (IplImage** p : {&smallX, &smallY, &bigX, &bigY, &mapX, &mapY, &remappedX, &remappedY,
-                             &finalX, &finalY, &result})
-            release(*p);
+        for (MapPair* pair : {&small, &big, &maps, &remapped, &finalMaps}) pair->releaseBoth();
+        release(result);
         if (scale) cvReleaseMat(&scale);
     }
 };
@@ -59,12 +64,11 @@ struct Images {
 // False when shouldStop ended the coarse evaluation.
 bool splineMaps(const SplinePair& s, int M, int N, Images& im, const std::function<bool()>& shouldStop) {
     const CoarseGrid g = coarseGrid(M, N);
-    im.smallX = floatImage(g.Nq, g.Mq);
-    im.smallY = floatImage(g.Nq, g.Mq);
-    if (!coarseEvaluate(s, g, reinterpret_cast<float*>(im.smallX->imageData),
-                        static_cast<size_t>(im.smallX->widthStep) / sizeof(float),
-                        reinterpret_cast<float*>(im.smallY->imageData),
-                        static_cast<size_t>(im.smallY->widthStep) / sizeof(float), 0, shouldStop))
+    im.small.make(g.Nq, g.Mq);
+    if (!coarseEvaluate(s, g, reinterpret_cast<float*>(im.small.x->imageData),
+                        static_cast<size_t>(im.small.x->widthStep) / sizeof(float),
+                        reinterpret_cast<float*>(im.small.y->imageData),
+                        static_cast<size_t>(im.small.y->widthStep) / sizeof(float), 0, shouldStop))
         return false;
     markStage(kStageCoarse);
 
@@ -74,22 +78,18 @@ bool splineMaps(const SplinePair& s, int M, int N, Images& im, const std::functi
     CvPoint2D32f to[3] = {{0.f, 0.f}, {bigLastX, 0.f}, {bigLastX, bigLastY}};
     im.scale = cvCreateMat(2, 3, CV_32FC1);
     cvGetAffineTransform(from, to, im.scale);
-    im.bigX = floatImage(4 * g.Nq, 4 * g.Mq);
-    im.bigY = floatImage(4 * g.Nq, 4 * g.Mq);
-    cvWarpAffine(im.smallX, im.bigX, im.scale, kLinearFillOutliers, cvScalarAll(0));
-    cvWarpAffine(im.smallY, im.bigY, im.scale, kLinearFillOutliers, cvScalarAll(0));
+    im.big.make(4 * g.Nq, 4 * g.Mq);
+    cvWarpAffine(im.small.x, im.big.x, im.scale, kLinearFillOutliers, cvScalarAll(0));
+    cvWarpAffine(im.small.y, im.big.y, im.scale, kLinearFillOutliers, cvScalarAll(0));
     cvReleaseMat(&im.scale);
 
-    cvSetImageROI(im.bigX, cvRect(0, 0, N, M));
-    cvSetImageROI(im.bigY, cvRect(0, 0, N, M));
-    release(im.smallX);
-    release(im.smallY);
-    im.mapX = floatImage(N, M);
-    im.mapY = floatImage(N, M);
-    cvCopy(im.bigX, im.mapX, nullptr);
-    cvCopy(im.bigY, im.mapY, nullptr);
-    release(im.bigX);
-    release(im.bigY);
+    cvSetImageROI(im.big.x, cvRect(0, 0, N, M));
+    cvSetImageROI(im.big.y, cvRect(0, 0, N, M));
+    im.small.releaseBoth();
+    im.maps.make(N, M);
+    cvCopy(im.big.x, im.maps.x, nullptr);
+    cvCopy(im.big.y, im.maps.y, nullptr);
+    im.big.releaseBoth();
     markStage(kStageScaleUp);
     return true;
 }
@@ -136,23 +136,19 @@ bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prev
             return false;  // im releases what exists
         }
         if (prevX && prevY) {
-            im.remappedX = floatImage(N, M);
-            im.remappedY = floatImage(N, M);
-            cvRemap(prevX, im.remappedX, im.mapX, im.mapY, kLinearFillOutliers, cvScalarAll(0));
-            cvRemap(prevY, im.remappedY, im.mapX, im.mapY, kLinearFillOutliers, cvScalarAll(0));
+            im.remapped.make(N, M);
+            cvRemap(prevX, im.remapped.x, im.maps.x, im.maps.y, kLinearFillOutliers, cvScalarAll(0));
+            cvRemap(prevY, im.remapped.y, im.maps.x, im.maps.y, kLinearFillOutliers, cvScalarAll(0));
             // The final maps are these images themselves: a copy would hold
             // the same pixels.
-            std::swap(im.finalX, im.remappedX);
-            std::swap(im.finalY, im.remappedY);
+            std::swap(im.finalMaps, im.remapped);
         } else {
-            std::swap(im.finalX, im.mapX);
-            std::swap(im.finalY, im.mapY);
+            std::swap(im.finalMaps, im.maps);
         }
-        release(im.mapX);
-        release(im.mapY);
+        im.maps.releaseBoth();
         markStage(kStageCompose);
         im.result = floatImage(N, M);
-        cvRemap(source, im.result, im.finalX, im.finalY, kLinearFillOutliers,
+        cvRemap(source, im.result, im.finalMaps.x, im.finalMaps.y, kLinearFillOutliers,
                 cvScalar(kOutsideSource, 0, 0, 0));
         markStage(kStageResample);
     } catch (const std::exception& e) {
@@ -161,10 +157,10 @@ bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prev
     }
     fillNoise(im.result);
     markStage(kStageNoise);
-    out->finalX = im.finalX;
-    out->finalY = im.finalY;
+    out->finalX = im.finalMaps.x;
+    out->finalY = im.finalMaps.y;
     out->result = im.result;
-    im.finalX = im.finalY = im.result = nullptr;
+    im.finalMaps.x = im.finalMaps.y = im.result = nullptr;
     return true;
 }
 

@@ -31,16 +31,11 @@ namespace {
 const char* const kUsage =
     "[pts, mapX, mapY, warped] = warpmatch(coefX, coefY, ctrlX, ctrlY, targetX, targetY, prevX, prevY, image)";
 
-constexpr mexargs::Arg kCoefX{0, "coefX", "warpmatch:coefX"};
-constexpr mexargs::Arg kCoefY{1, "coefY", "warpmatch:coefY"};
-constexpr mexargs::Arg kCtrlX{2, "ctrlX", "warpmatch:ctrlX"};
-constexpr mexargs::Arg kCtrlY{3, "ctrlY", "warpmatch:ctrlY"};
-constexpr mexargs::Arg kTargetX{4, "targetX", "warpmatch:targetX"};
-constexpr mexargs::Arg kTargetY{5, "targetY", "warpmatch:targetY"};
-constexpr mexargs::Arg kPrevX{6, "prevX", "warpmatch:prevX"};
-constexpr mexargs::Arg kPrevY{7, "prevY", "warpmatch:prevY"};
-constexpr mexargs::Arg kImage{8, "image", "warpmatch:image"};
-constexpr int kArgCount = 9;
+// The arguments in call order, named as in the usage line; a refusal of one
+// is "warpmatch:<name>".
+enum Input { kCoefX, kCoefY, kCtrlX, kCtrlY, kTargetX, kTargetY, kPrevX, kPrevY, kImage, kArgCount };
+constexpr mexargs::ArgTable<kArgCount> kArgs{
+    "warpmatch", {"coefX", "coefY", "ctrlX", "ctrlY", "targetX", "targetY", "prevX", "prevY", "image"}};
 constexpr int kMaxResults = 4;
 
 constexpr int kMinSide = 5;
@@ -63,26 +58,26 @@ void requireElements(const mexargs::Arg& arg, const mxArray* a, size_t need, con
 
 // The image: a 2-D grey-level matrix of at least 5x5.
 void checkImage(const mxArray* a) {
-    mexargs::requireImage2D(kImage, a);
+    mexargs::requireImage2D(kArgs[kImage], a);
     if (mxGetM(a) < kMinSide || mxGetN(a) < kMinSide)
-        mexargs::refuse(kImage, a, " must be at least %dx%d", kMinSide, kMinSide);
+        mexargs::refuse(kArgs[kImage], a, " must be at least %dx%d", kMinSide, kMinSide);
     if (mxGetM(a) > kMaxSide || mxGetN(a) > kMaxSide)
-        mexargs::refuse(kImage, a, " must have at most %llu rows and columns",
+        mexargs::refuse(kArgs[kImage], a, " must have at most %llu rows and columns",
                         static_cast<unsigned long long>(kMaxSide));
     if (mxGetNumberOfElements(a) > kMaxPixels)
-        mexargs::refuse(kImage.as("warpmatch:tooLarge"), a,
+        mexargs::refuse(kArgs[kImage].as("tooLarge"), a,
                         " has more than %llu pixels, which would need over 6 GiB of working images",
                         static_cast<unsigned long long>(kMaxPixels));
 }
 
 // ctrlX is a column of K rows (or empty with no rows, K = 0).
 int readPointCount(const mxArray* a) {
-    mexargs::requireRealNumeric(kCtrlX, a);
+    mexargs::requireRealNumeric(kArgs[kCtrlX], a);
     const size_t rows = mxGetM(a);
     if (mxGetNumberOfDimensions(a) > 2 || (mxGetN(a) != 1 && rows != 0))
-        mexargs::refuse(kCtrlX, a, " must be a column vector (its row count is the number of control points)");
+        mexargs::refuse(kArgs[kCtrlX], a, " must be a column vector (its row count is the number of control points)");
     if (rows > kMaxPoints)
-        mexargs::failArg(kCtrlX.as("warpmatch:tooManyPoints"),
+        mexargs::failArg(kArgs[kCtrlX].as("tooManyPoints"),
                          " has %llu rows; at most %llu control points can be indexed",
                          static_cast<unsigned long long>(rows), static_cast<unsigned long long>(kMaxPoints));
     return static_cast<int>(rows);
@@ -104,14 +99,17 @@ bool checkPreviousWarp(const mxArray* prevX, const mxArray* prevY, int M, int N)
     const bool noneY = mexargs::isRealNumeric(prevY) && mxIsEmpty(prevY);
     if (noneX && noneY) return false;
     if (noneX)
-        mexargs::refuse(kPrevY, prevY, " must be [] when argument %d (%s) is []", kPrevX.number(), kPrevX.name);
-    checkPreviousMap(kPrevX, prevX, M, N);
-    if (noneY) mexargs::refuse(kPrevY, prevY, " must be a map like argument %d (%s)", kPrevX.number(), kPrevX.name);
-    checkPreviousMap(kPrevY, prevY, M, N);
+        mexargs::refuse(kArgs[kPrevY], prevY, " must be [] when argument %d (%s) is []", kArgs[kPrevX].number(),
+                        kArgs[kPrevX].name);
+    checkPreviousMap(kArgs[kPrevX], prevX, M, N);
+    if (noneY)
+        mexargs::refuse(kArgs[kPrevY], prevY, " must be a map like argument %d (%s)", kArgs[kPrevX].number(),
+                        kArgs[kPrevX].name);
+    checkPreviousMap(kArgs[kPrevY], prevY, M, N);
     // prevY is read with prevX's row count as its stride.
     if (mxGetM(prevY) != mxGetM(prevX))
-        mexargs::refuse(kPrevY, prevY, " must have as many rows as argument %d (%s), %llu", kPrevX.number(),
-                        kPrevX.name, static_cast<unsigned long long>(mxGetM(prevX)));
+        mexargs::refuse(kArgs[kPrevY], prevY, " must have as many rows as argument %d (%s), %llu",
+                        kArgs[kPrevX].number(), kArgs[kPrevX].name, static_cast<unsigned long long>(mxGetM(prevX)));
     return true;
 }
 
@@ -161,20 +159,20 @@ const ThreadFunctions kWorkerThreads = {createWorker, pthread_join};
 // malloc block or thread, and nothing but releases and copies into those
 // arrays follows once they exist.
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts("warpmatch", nrhs, kArgCount, kArgCount, nlhs, kMaxResults, kUsage);
-    checkImage(kImage.of(prhs));
-    const int M = static_cast<int>(mxGetM(kImage.of(prhs)));
-    const int N = static_cast<int>(mxGetN(kImage.of(prhs)));
-    const int K = readPointCount(kCtrlX.of(prhs));
+    mexargs::checkCounts(kArgs.plugin, nrhs, kArgCount, kArgCount, nlhs, kMaxResults, kUsage);
+    checkImage(kArgs[kImage].of(prhs));
+    const int M = static_cast<int>(mxGetM(kArgs[kImage].of(prhs)));
+    const int N = static_cast<int>(mxGetN(kArgs[kImage].of(prhs)));
+    const int K = readPointCount(kArgs[kCtrlX].of(prhs));
     const size_t k = static_cast<size_t>(K);
     char layout[96];
     std::snprintf(layout, sizeof layout, "%d weight%s, one per control point, then a0, ax, ay", K, K == 1 ? "" : "s");
-    requireElements(kCoefX, kCoefX.of(prhs), k + 3, layout);
-    requireElements(kCoefY, kCoefY.of(prhs), k + 3, layout);
-    requireElements(kCtrlY, kCtrlY.of(prhs), k, "one per row of ctrlX");
-    requireElements(kTargetX, kTargetX.of(prhs), k, "one per row of ctrlX");
-    requireElements(kTargetY, kTargetY.of(prhs), k, "one per row of ctrlX");
-    const bool composing = checkPreviousWarp(kPrevX.of(prhs), kPrevY.of(prhs), M, N);
+    requireElements(kArgs[kCoefX], kArgs[kCoefX].of(prhs), k + 3, layout);
+    requireElements(kArgs[kCoefY], kArgs[kCoefY].of(prhs), k + 3, layout);
+    requireElements(kArgs[kCtrlY], kArgs[kCtrlY].of(prhs), k, "one per row of ctrlX");
+    requireElements(kArgs[kTargetX], kArgs[kTargetX].of(prhs), k, "one per row of ctrlX");
+    requireElements(kArgs[kTargetY], kArgs[kTargetY].of(prhs), k, "one per row of ctrlX");
+    const bool composing = checkPreviousWarp(kArgs[kPrevX].of(prhs), kArgs[kPrevY].of(prhs), M, N);
 
     startStages();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -185,7 +183,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     HostArrays host;
     const mxArray* in[kArgCount];
     for (int i = 0; i < kArgCount; ++i) {
-        const bool copied = i < kPrevX.index;
+        const bool copied = i < kArgs[kPrevX].index;
         in[i] = copied ? asDouble(prhs[i], &host.copies[i]) : prhs[i];
     }
     // MATLAB provides one result slot more than nlhs only for ans.
@@ -195,22 +193,22 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     for (int s = 1; s < host.slots; ++s)
         plhs[s] = mxCreateDoubleMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N), mxREAL);
 
-    const SplinePair spline{mxGetPr(in[kCoefX.index]), mxGetPr(in[kCoefY.index]), mxGetPr(in[kCtrlX.index]),
-                            mxGetPr(in[kCtrlY.index]), K};
-    const InversionInput points{spline, mxGetPr(in[kTargetX.index]), mxGetPr(in[kTargetY.index])};
+    const SplinePair spline{mxGetPr(in[kArgs[kCoefX].index]), mxGetPr(in[kArgs[kCoefY].index]),
+                            mxGetPr(in[kArgs[kCtrlX].index]), mxGetPr(in[kArgs[kCtrlY].index]), K};
+    const InversionInput points{spline, mxGetPr(in[kArgs[kTargetX].index]), mxGetPr(in[kArgs[kTargetY].index])};
 
     // source, previous x, previous y
     IplImage* inputs[3] = {};
     WarpedImage warped;
     char failure[512] = "";
     try {
-        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(kImage.of(prhs));
+        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kImage].of(prhs));
         if (composing) {
             // Both maps with prevX's row count as the stride: the first page
             // of a 3-D array.
-            const size_t R7 = mxGetM(kPrevX.of(prhs));
-            inputs[1] = CMatlabToOpenCV::convert_copy_DblTo32F(kPrevX.of(prhs), M, N, R7);
-            inputs[2] = CMatlabToOpenCV::convert_copy_DblTo32F(kPrevY.of(prhs), M, N, R7);
+            const size_t R7 = mxGetM(kArgs[kPrevX].of(prhs));
+            inputs[1] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kPrevX].of(prhs), M, N, R7);
+            inputs[2] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kPrevY].of(prhs), M, N, R7);
         }
     } catch (const std::exception& e) {
         std::snprintf(failure, sizeof failure, "%s", e.what());

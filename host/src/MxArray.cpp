@@ -489,25 +489,6 @@ bool mxIsNaN(double x) { return std::isnan(x); }
 bool mxIsInf(double x) { return std::isinf(x); }
 bool mxIsFinite(double x) { return std::isfinite(x); }
 
-int mexPrintf(const char* fmt, ...) {
-    va_list ap;
-    va_start(ap, fmt);
-    va_list copy;
-    va_copy(copy, ap);
-    int n = std::vsnprintf(nullptr, 0, fmt, copy);
-    va_end(copy);
-    std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    if (n > 0) std::vsnprintf(&text[0], text.size() + 1, fmt, ap);
-    va_end(ap);
-    auto& s = state();
-    std::lock_guard<std::mutex> lock(s.mu);
-    if (s.inCall)
-        s.output += text;
-    else
-        std::fputs(text.c_str(), stdout);
-    return n;
-}
-
 static std::string formatMessage(const char* fmt, va_list ap) {
     va_list copy;
     va_copy(copy, ap);
@@ -516,6 +497,20 @@ static std::string formatMessage(const char* fmt, va_list ap) {
     std::string text(n > 0 ? static_cast<size_t>(n) : 0, '\0');
     if (n > 0) std::vsnprintf(&text[0], text.size() + 1, fmt, ap);
     return text;
+}
+
+int mexPrintf(const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    const std::string text = formatMessage(fmt, ap);
+    va_end(ap);
+    auto& s = state();
+    std::lock_guard<std::mutex> lock(s.mu);
+    if (s.inCall)
+        s.output += text;
+    else
+        std::fputs(text.c_str(), stdout);
+    return static_cast<int>(text.size());
 }
 
 void mexErrMsgIdAndTxt(const char* id, const char* fmt, ...) {
@@ -545,13 +540,15 @@ const char* mexFunctionName(void) {
     return s.functionName.c_str();
 }
 
-mxArray* mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag) {
-    if (m < 0 || n < 0) mexhost::hostError("regmex:host:badSize", "negative matrix size");
-    return mxCreateDoubleMatrix(static_cast<mwSize>(m), static_cast<mwSize>(n), flag);
+// The 32-bit entry points take int sizes and indices; a negative one is
+// refused before it is widened.
+static mwSize size700(int m) {
+    if (m < 0) mexhost::hostError("regmex:host:badSize", "negative matrix size");
+    return static_cast<mwSize>(m);
 }
-mxArray* mxCreateNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag) {
-    if (m < 0 || n < 0) mexhost::hostError("regmex:host:badSize", "negative matrix size");
-    return mxCreateNumericMatrix(static_cast<mwSize>(m), static_cast<mwSize>(n), classid, flag);
+static mwIndex index700(int i) {
+    if (i < 0) mexhost::hostError("regmex:host:badIndex", "negative cell index");
+    return static_cast<mwIndex>(i);
 }
 static std::vector<mwSize> widen(int ndim, const int* dims) {
     std::vector<mwSize> d;
@@ -561,34 +558,29 @@ static std::vector<mwSize> widen(int ndim, const int* dims) {
     }
     return d;
 }
+
+mxArray* mxCreateDoubleMatrix_700(int m, int n, mxComplexity flag) {
+    return mxCreateDoubleMatrix(size700(m), size700(n), flag);
+}
+mxArray* mxCreateNumericMatrix_700(int m, int n, mxClassID classid, mxComplexity flag) {
+    return mxCreateNumericMatrix(size700(m), size700(n), classid, flag);
+}
+mxArray* mxCreateLogicalMatrix_700(int m, int n) { return mxCreateLogicalMatrix(size700(m), size700(n)); }
+mxArray* mxCreateCellMatrix_700(int m, int n) { return mxCreateCellMatrix(size700(m), size700(n)); }
 mxArray* mxCreateNumericArray_700(int ndim, const int* dims, mxClassID classid, mxComplexity flag) {
-    std::vector<mwSize> d = widen(ndim, dims);
+    const std::vector<mwSize> d = widen(ndim, dims);
     return mxCreateNumericArray(d.size(), d.data(), classid, flag);
 }
-mxArray* mxCreateLogicalMatrix_700(int m, int n) {
-    if (m < 0 || n < 0) mexhost::hostError("regmex:host:badSize", "negative matrix size");
-    return mxCreateLogicalMatrix(static_cast<mwSize>(m), static_cast<mwSize>(n));
-}
 mxArray* mxCreateCharArray_700(int ndim, const int* dims) {
-    std::vector<mwSize> d = widen(ndim, dims);
+    const std::vector<mwSize> d = widen(ndim, dims);
     return mxCreateCharArray(d.size(), d.data());
 }
-mxArray* mxCreateCellMatrix_700(int m, int n) {
-    if (m < 0 || n < 0) mexhost::hostError("regmex:host:badSize", "negative matrix size");
-    return mxCreateCellMatrix(static_cast<mwSize>(m), static_cast<mwSize>(n));
-}
 mxArray* mxCreateCellArray_700(int ndim, const int* dims) {
-    std::vector<mwSize> d = widen(ndim, dims);
+    const std::vector<mwSize> d = widen(ndim, dims);
     return mxCreateCellArray(d.size(), d.data());
 }
-mxArray* mxGetCell_700(const mxArray* a, int i) {
-    if (i < 0) mexhost::hostError("regmex:host:badIndex", "negative cell index");
-    return mxGetCell(a, static_cast<mwIndex>(i));
-}
-void mxSetCell_700(mxArray* a, int i, mxArray* value) {
-    if (i < 0) mexhost::hostError("regmex:host:badIndex", "negative cell index");
-    mxSetCell(a, static_cast<mwIndex>(i), value);
-}
+mxArray* mxGetCell_700(const mxArray* a, int i) { return mxGetCell(a, index700(i)); }
+void mxSetCell_700(mxArray* a, int i, mxArray* value) { mxSetCell(a, index700(i), value); }
 int mxGetString_700(const mxArray* a, char* buf, int buflen) {
     return buflen <= 0 ? 1 : mxGetString(a, buf, static_cast<mwSize>(buflen));
 }
