@@ -3,14 +3,15 @@
 #include "Parallel.h"
 
 #include <cstdint>
+#include <cstdlib>
 
 namespace matriximage {
 
 namespace {
 
-// Columns per tile: the matrix is column-major and the image row-major, so
-// both copies walk a band of columns row by row, keeping every stream
-// sequential in memory.
+// Columns per tile of toImage: the matrix is column-major and the image
+// row-major, so the copy walks a band of columns row by row, keeping every
+// stream sequential in memory.
 const int kTile = 32;
 // Below this many pixels per worker a thread costs more than it saves.
 const size_t kMinPixelsPerWorker = size_t(1) << 17;
@@ -57,15 +58,19 @@ void fill(const MatrixView& m, size_t row0, size_t col0, IplImage* image, int wo
     });
 }
 
+// Square blocks of a shared copy: a block's rows are read while they are in
+// cache, and each of its columns is written as one run of the matrix.
+const size_t kBlock = 64;
+
 template <typename P>
-void copyColumns(const IplImage* image, double* out, size_t stride, size_t jBegin, size_t jEnd) {
-    const size_t H = static_cast<size_t>(image->height);
-    const size_t step = static_cast<size_t>(image->widthStep);
-    for (size_t j0 = jBegin; j0 < jEnd; j0 += kTile) {
-        const size_t j1 = j0 + kTile < jEnd ? j0 + kTile : jEnd;
-        for (size_t i = 0; i < H; ++i) {
-            const P* row = reinterpret_cast<const P*>(image->imageData + i * step);
-            for (size_t j = j0; j < j1; ++j) out[i + j * stride] = static_cast<double>(row[j]);
+void copyBlockColumns(const char* first, size_t step, size_t height, double* out, size_t stride, size_t j0,
+                      size_t j1) {
+    for (size_t i0 = 0; i0 < height; i0 += kBlock) {
+        const size_t i1 = i0 + kBlock < height ? i0 + kBlock : height;
+        for (size_t j = j0; j < j1; ++j) {
+            double* column = out + j * stride;
+            const char* at = first + j * sizeof(P);
+            for (size_t i = i0; i < i1; ++i) column[i] = static_cast<double>(*reinterpret_cast<const P*>(at + i * step));
         }
     }
 }
@@ -95,24 +100,49 @@ void toImage(const MatrixView& m, size_t row0, size_t col0, IplImage* image, int
 }
 
 void toMatrix(const IplImage* image, double* out, size_t stride, int workers) {
-    const size_t W = static_cast<size_t>(image->width);
-    const bool direct = image->roi == nullptr && image->nChannels == 1 &&
-                        (image->depth == IPL_DEPTH_32F || image->depth == IPL_DEPTH_8U);
-    if (!direct) {
-        for (size_t j = 0; j < W; ++j)
-            for (int i = 0; i < image->height; ++i)
-                out[static_cast<size_t>(i) + j * stride] = cvGet2D(image, i, static_cast<int>(j)).val[0];
-        return;
-    }
-    // Whole tiles per worker, so no two workers write into one tile.
-    const size_t tiles = (W + kTile - 1) / kTile;
-    parallel::forRanges(tiles, workers, [&](size_t begin, size_t end) {
-        const size_t jBegin = begin * kTile, jEnd = end * kTile < W ? end * kTile : W;
-        if (image->depth == IPL_DEPTH_32F)
-            copyColumns<float>(image, out, stride, jBegin, jEnd);
+    SharedCopy copy;
+    copy.add(image, out, stride);
+    // cvGet2D may throw, which only the calling thread can pass on.
+    if (copy.single()) workers = 1;
+    parallel::forRanges(static_cast<size_t>(workers < 1 ? 1 : workers), workers,
+                        [&copy](size_t, size_t) { copy.work(); });
+}
+
+void SharedCopy::add(const IplImage* image, double* out, size_t stride) {
+    if (count_ == kMaxCopies) std::abort();  // a fixed table: more is a coding error
+    const CvRect area = cvGetImageROI(image);
+    Copy& c = copies_[count_++];
+    c.image = image;
+    c.width = static_cast<size_t>(area.width);
+    c.height = static_cast<size_t>(area.height);
+    c.out = out;
+    c.stride = stride;
+    c.direct = (image->roi == nullptr || image->roi->coi == 0) && image->nChannels == 1 &&
+               (image->depth == IPL_DEPTH_32F || image->depth == IPL_DEPTH_8U);
+    const size_t pixelBytes = image->depth == IPL_DEPTH_32F ? sizeof(float) : 1;
+    c.step = static_cast<size_t>(image->widthStep);
+    c.first = image->imageData + static_cast<size_t>(area.y) * c.step + static_cast<size_t>(area.x) * pixelBytes;
+    c.firstBlock = blocks_;
+    blocks_ += c.direct ? (c.width + kBlock - 1) / kBlock : 1;
+}
+
+void SharedCopy::work() {
+    for (size_t b = next_.fetch_add(1); b < blocks_; b = next_.fetch_add(1)) {
+        int k = count_ - 1;
+        while (copies_[k].firstBlock > b) --k;
+        const Copy& c = copies_[k];
+        if (!c.direct) {
+            for (size_t j = 0; j < c.width; ++j)
+                for (size_t i = 0; i < c.height; ++i)
+                    c.out[i + j * c.stride] = cvGet2D(c.image, static_cast<int>(i), static_cast<int>(j)).val[0];
+            continue;
+        }
+        const size_t j0 = (b - c.firstBlock) * kBlock, j1 = j0 + kBlock < c.width ? j0 + kBlock : c.width;
+        if (c.image->depth == IPL_DEPTH_32F)
+            copyBlockColumns<float>(c.first, c.step, c.height, c.out, c.stride, j0, j1);
         else
-            copyColumns<unsigned char>(image, out, stride, jBegin, jEnd);
-    });
+            copyBlockColumns<unsigned char>(c.first, c.step, c.height, c.out, c.stride, j0, j1);
+    }
 }
 
 }  // namespace matriximage

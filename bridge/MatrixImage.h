@@ -9,6 +9,7 @@
 
 #include <opencv2/core/core_c.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 
@@ -42,10 +43,42 @@ inline unsigned char saturateToByte(double v) {
 // The caller keeps the block inside the matrix.  workers: how many threads share the rows.
 void toImage(const MatrixView& m, size_t row0, size_t col0, IplImage* image, int workers);
 
-// Element (i, j) at out[i + j*stride] = pixel (i, j) of the whole image.
-// 8-bit and float images without a region are copied directly, others
-// through cvGet2D on the calling thread.
+// Element (i, j) at out[i + j*stride] = pixel (i, j) of the image's region
+// (the whole image when it has none).  8-bit and float images without a
+// channel of interest are copied directly in blocks of columns, others
+// through cvGet2D as one block.
 void toMatrix(const IplImage* image, double* out, size_t stride, int workers);
+
+// Copies of up to four images into matrices, each as toMatrix does it, cut
+// into blocks that any number of threads take in turn through work().  Each
+// block is copied once, by whichever thread takes it, so the matrices cannot
+// depend on which threads ran.  add() every copy before the first work();
+// work() makes no host call.
+class SharedCopy {
+public:
+    static const int kMaxCopies = 4;
+
+    void add(const IplImage* image, double* out, size_t stride);
+    // Copies blocks until none is left to take.
+    void work();
+    // True when everything added is one block (a copy through cvGet2D).
+    bool single() const { return blocks_ <= 1; }
+
+private:
+    struct Copy {
+        const IplImage* image;
+        const char* first;  // pixel (0, 0) of the region
+        size_t step, width, height;
+        double* out;
+        size_t stride;
+        bool direct;
+        size_t firstBlock;
+    };
+    Copy copies_[kMaxCopies] = {};
+    int count_ = 0;
+    size_t blocks_ = 0;
+    std::atomic<size_t> next_{0};
+};
 
 // The workers worth using for an image of that many pixels.
 int workersForPixels(size_t pixels);

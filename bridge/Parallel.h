@@ -48,6 +48,23 @@ void forRanges(size_t count, int workers, Body body) {
     for (std::thread& t : threads) t.join();
 }
 
+// helper() on a second thread while main() runs on this one, joined before
+// returning; when no thread can start, helper() runs here after main().
+// Meant for a serial stage (main) beside work that the two share.
+template <typename Helper, typename Main>
+void alongside(Helper helper, Main main) {
+    std::thread thread;
+    try {
+        thread = std::thread(helper);
+    } catch (const std::system_error&) {
+        main();
+        helper();
+        return;
+    }
+    main();
+    thread.join();
+}
+
 }  // namespace parallel
 
 #endif

@@ -10,12 +10,12 @@ namespace warpmatch {
 enum Stage {
     kStageConvert,    // input image and previous maps into float images
     kStageCoarse,     // spline values at the coarse nodes
-    kStageScaleUp,    // affine scale-up of the coarse maps and the crop
-    kStageCompose,    // composition with the previous maps, or the map copies
+    kStageScaleUp,    // affine scale-up of the coarse maps
+    kStageCompose,    // composition with the previous maps, when given
     kStageResample,   // the image through the final maps
-    kStageNoise,      // noise in place of samples below -1
+    kStageNoise,      // noise in place of samples below -1, beside the map outputs
     kStageInversion,  // the point inversion on its workers
-    kStageOutputs,    // copies into the four outputs
+    kStageOutputs,    // copies into the point and image outputs
     kStageCount
 };
 

@@ -60,7 +60,7 @@ struct Images {
 };
 
 // Spline maps at full resolution: coarse nodes, scaled up bilinearly by an
-// affine warp, cropped to the frame.
+// affine warp; the maps are the N x M region at the top left of the result.
 // False when shouldStop ended the coarse evaluation.
 bool splineMaps(const SplinePair& s, int M, int N, Images& im, const std::function<bool()>& shouldStop) {
     const CoarseGrid g = coarseGrid(M, N);
@@ -83,13 +83,11 @@ bool splineMaps(const SplinePair& s, int M, int N, Images& im, const std::functi
     cvWarpAffine(im.small.y, im.big.y, im.scale, kLinearFillOutliers, cvScalarAll(0));
     cvReleaseMat(&im.scale);
 
+    im.small.releaseBoth();
+    // The maps are the frame's corner of the scaled-up nodes, used in place.
     cvSetImageROI(im.big.x, cvRect(0, 0, N, M));
     cvSetImageROI(im.big.y, cvRect(0, 0, N, M));
-    im.small.releaseBoth();
-    im.maps.make(N, M);
-    cvCopy(im.big.x, im.maps.x, nullptr);
-    cvCopy(im.big.y, im.maps.y, nullptr);
-    im.big.releaseBoth();
+    std::swap(im.maps, im.big);
     markStage(kStageScaleUp);
     return true;
 }
@@ -127,7 +125,7 @@ long fillNoise(IplImage* image) {
 
 bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prevX,
                const IplImage* prevY, WarpedImage* out, char* error, size_t errorSize,
-               const std::function<bool()>& shouldStop) {
+               const std::function<bool()>& shouldStop, bool withNoise) {
     const int M = source->height, N = source->width;
     Images im;
     try {
@@ -155,8 +153,10 @@ bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prev
         std::snprintf(error, errorSize, "%s", e.what());
         return false;
     }
-    fillNoise(im.result);
-    markStage(kStageNoise);
+    if (withNoise) {
+        fillNoise(im.result);
+        markStage(kStageNoise);
+    }
     out->finalX = im.finalMaps.x;
     out->finalY = im.finalMaps.y;
     out->result = im.result;

@@ -23,7 +23,8 @@ long fillNoise(IplImage* image);
 
 // The result of warpImage; the caller releases the three images with
 // resources::releaseImage (every image here is made through the bridge's
-// counted functions).
+// counted functions).  The final maps may be the N x M region (ROI) at the
+// top left of larger images: read their size with cvGetSize.
 struct WarpedImage {
     IplImage* finalX = nullptr;
     IplImage* finalY = nullptr;
@@ -39,9 +40,10 @@ struct WarpedImage {
 // library's message in error and nothing left allocated, when the image
 // library fails, and false with out->stopped set when shouldStop (asked
 // between the coarse node rows, on the calling thread) answers true.
+// withNoise false leaves the samples below -1 for the caller's fillNoise.
 bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prevX,
                const IplImage* prevY, WarpedImage* out, char* error, size_t errorSize,
-               const std::function<bool()>& shouldStop = nullptr);
+               const std::function<bool()>& shouldStop = nullptr, bool withNoise = true);
 
 }  // namespace warpmatch
 

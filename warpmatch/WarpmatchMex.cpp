@@ -8,10 +8,12 @@
 #include "CMatlabToOpenCV.h"
 #include "CMexAndCpp.h"
 #include "Interrupt.h"
+#include "MatrixImage.h"
 #include "MexArgs.h"
 #include "MexVersion.h"
 #include "Resources.h"
 #include "mex.h"
+#include "Parallel.h"
 #include "StageClock.h"
 #include "Threads.h"
 #include "WarpMaps.h"
@@ -220,7 +222,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
     if (!failure[0]) {
         markStage(kStageConvert);
-        warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure, shouldStop);
+        warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure, shouldStop, false);
     }
     releaseAll(inputs, 3);
     if (failure[0] || warped.stopped) {
@@ -231,6 +233,17 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         mexargs::fail("warpmatch:opencv", "the image library failed: %s", failure);
     }
     IplImage* results[3] = {warped.finalX, warped.finalY, warped.result};
+    // The noise fill calls rand() in a fixed order, so it stays on this
+    // thread; the copies of the maps into their outputs share the machine
+    // with it.
+    matriximage::SharedCopy maps;
+    for (int s = 1; s < host.slots && s < 3; ++s) maps.add(results[s - 1], mxGetPr(plhs[s]), M);
+    parallel::alongside([&maps] { maps.work(); },
+                        [&] {
+                            fillNoise(warped.result);
+                            maps.work();
+                        });
+    markStage(kStageNoise);
 
     // One spare element so that K = 0 still gets real blocks.
     double* outX = static_cast<double*>(resources::allocate((k + 1) * sizeof(double)));
@@ -272,7 +285,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
     resources::release(outX);
     resources::release(outY);
-    for (int s = 1; s < host.slots; ++s) CMatlabToOpenCV::ipl_to_matlab(results[s - 1], plhs[s]);
+    if (host.slots > 3) CMatlabToOpenCV::ipl_to_matlab(results[2], plhs[3]);
     releaseAll(results, 3);
     for (mxArray*& c : host.copies)
         if (c) mxDestroyArray(c);

@@ -4,12 +4,14 @@
 #include "MatrixImage.h"
 #include "MexArgs.h"
 #include "MexHost.h"
+#include "Parallel.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -54,21 +56,68 @@ TEST(MatrixImage, BlocksStridesClassesAndWorkersGiveThePerElementValues) {
 }
 
 TEST(MatrixImage, ImagesCopyBackIntoAnyStrideWithAnyWorkerCount) {
-    const int H = 37, W = 71;  // 71 columns: two whole tiles and a part
+    // 137 x 71: blocks of 64 that end in parts both ways.
+    const int H = 137, W = 71;
+    struct Area {
+        CvRect rect;  // width 0: no region
+    };
+    const Area areas[] = {{cvRect(0, 0, 0, 0)}, {cvRect(0, 0, 66, 130)}, {cvRect(5, 3, 64, 65)}};
     for (int depth : {int(IPL_DEPTH_8U), int(IPL_DEPTH_32F), int(IPL_DEPTH_16S)}) {
         IplImage* im = cvCreateImage(cvSize(W, H), depth, 1);
         for (int r = 0; r < H; ++r)
             for (int c = 0; c < W; ++c) cvSet2D(im, r, c, cvScalar((r * 31 + c * 17) % 251 + 0.25 * (depth != 8)));
-        for (size_t stride : {size_t(H), size_t(H + 3)})
-            for (int workers : {1, 2, 3, 7}) {
-                std::vector<double> out(stride * W, -7.0);
-                matriximage::toMatrix(im, out.data(), stride, workers);
-                for (int c = 0; c < W; ++c)
-                    for (size_t r = 0; r < stride; ++r) {
-                        const double want = r < size_t(H) ? pixel(im, static_cast<int>(r), c) : -7.0;
-                        ASSERT_EQ(out[r + c * stride], want) << depth << " stride " << stride << " workers " << workers;
-                    }
-            }
+        for (const Area& area : areas) {
+            const CvRect a = area.rect.width ? area.rect : cvRect(0, 0, W, H);
+            for (size_t stride : {size_t(a.height), size_t(a.height + 3)})
+                for (int workers : {1, 2, 3, 7}) {
+                    std::vector<double> out(stride * a.width, -7.0);
+                    if (area.rect.width) cvSetImageROI(im, a);
+                    matriximage::toMatrix(im, out.data(), stride, workers);
+                    cvResetImageROI(im);
+                    for (int c = 0; c < a.width; ++c)
+                        for (size_t r = 0; r < stride; ++r) {
+                            const double want =
+                                r < size_t(a.height) ? pixel(im, a.y + static_cast<int>(r), a.x + c) : -7.0;
+                            ASSERT_EQ(out[r + c * stride], want)
+                                << depth << " region " << a.x << "," << a.y << " stride " << stride << " workers "
+                                << workers;
+                        }
+                }
+        }
         cvReleaseImage(&im);
     }
+}
+
+// Several images in one shared copy (a region, 8 bits, and a depth copied
+// through cvGet2D), taken by one thread or by two through alongside: the
+// matrices are those of toMatrix alone.
+TEST(MatrixImage, SharedCopiesMatchSingleCopiesWhoeverTakesTheBlocks) {
+    const int H = 90, W = 200;
+    IplImage* wide = cvCreateImage(cvSize(W, H), IPL_DEPTH_32F, 1);
+    IplImage* bytes = cvCreateImage(cvSize(W / 2, H), IPL_DEPTH_8U, 1);
+    IplImage* odd = cvCreateImage(cvSize(W / 4, H / 2), IPL_DEPTH_16S, 1);
+    for (IplImage* im : {wide, bytes, odd})
+        for (int r = 0; r < im->height; ++r)
+            for (int c = 0; c < im->width; ++c) cvSet2D(im, r, c, cvScalar((r * 13 + c * 7) % 199 + 0.5 * (im == wide)));
+    cvSetImageROI(wide, cvRect(3, 1, W - 70, H - 4));
+    const IplImage* images[3] = {wide, bytes, odd};
+    std::vector<double> want[3], got[3];
+    for (int k = 0; k < 3; ++k) {
+        const CvSize size = cvGetSize(images[k]);
+        want[k].assign(static_cast<size_t>(size.width) * size.height, -1.0);
+        matriximage::toMatrix(images[k], want[k].data(), static_cast<size_t>(size.height), 1);
+    }
+    for (bool twoThreads : {false, true}) {
+        matriximage::SharedCopy copy;
+        for (int k = 0; k < 3; ++k) {
+            got[k].assign(want[k].size(), -2.0);
+            copy.add(images[k], got[k].data(), static_cast<size_t>(cvGetSize(images[k]).height));
+        }
+        if (twoThreads)
+            parallel::alongside([&copy] { copy.work(); }, [&copy] { copy.work(); });
+        else
+            copy.work();
+        for (int k = 0; k < 3; ++k) EXPECT_EQ(got[k], want[k]) << "image " << k << " two threads " << twoThreads;
+    }
+    for (IplImage* im : {wide, bytes, odd}) cvReleaseImage(&im);
 }

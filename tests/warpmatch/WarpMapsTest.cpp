@@ -117,8 +117,8 @@ TEST(Maps, NodesHoldTheSplineAndAffineMapsAreInterpolatedExactlyEnough) {
     IplImage* src2 = filled(8, 9, [](int, int) { return 1.0f; });
     Warped flat(a.pair(), src2);
     ASSERT_TRUE(flat.ok) << flat.error;
-    EXPECT_EQ(flat.w.finalX->width, 9);
-    EXPECT_EQ(flat.w.finalX->height, 8);
+    EXPECT_EQ(cvGetSize(flat.w.finalX).width, 9);
+    EXPECT_EQ(cvGetSize(flat.w.finalX).height, 8);
     for (int r = 0; r < 8; ++r)
         for (int c = 0; c < 9; ++c) {
             EXPECT_NEAR(at(flat.w.finalX, r, c), 2.5 + 0.75 * c - 0.5 * r, (0.75 * 5.5 + 0.5 * 7) / 64)
