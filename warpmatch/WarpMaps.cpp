@@ -48,12 +48,12 @@ struct MapPair {
 // Every image one warpImage call makes, so a library failure halfway can
 // release exactly what exists.
 struct Images {
-    MapPair small, big, maps, remapped, finalMaps;
+    MapPair small, maps, remapped, finalMaps;
     IplImage* result = nullptr;
     CvMat* scale = nullptr;
 
     ~Images() {
-        for (MapPair* pair : {&small, &big, &maps, &remapped, &finalMaps}) pair->releaseBoth();
+        for (MapPair* pair : {&small, &maps, &remapped, &finalMaps}) pair->releaseBoth();
         release(result);
         if (scale) cvReleaseMat(&scale);
     }
@@ -78,16 +78,15 @@ bool splineMaps(const SplinePair& s, int M, int N, Images& im, const std::functi
     CvPoint2D32f to[3] = {{0.f, 0.f}, {bigLastX, 0.f}, {bigLastX, bigLastY}};
     im.scale = cvCreateMat(2, 3, CV_32FC1);
     cvGetAffineTransform(from, to, im.scale);
-    im.big.make(4 * g.Nq, 4 * g.Mq);
-    cvWarpAffine(im.small.x, im.big.x, im.scale, kLinearFillOutliers, cvScalarAll(0));
-    cvWarpAffine(im.small.y, im.big.y, im.scale, kLinearFillOutliers, cvScalarAll(0));
+    im.maps.make(4 * g.Nq, 4 * g.Mq);
+    cvWarpAffine(im.small.x, im.maps.x, im.scale, kLinearFillOutliers, cvScalarAll(0));
+    cvWarpAffine(im.small.y, im.maps.y, im.scale, kLinearFillOutliers, cvScalarAll(0));
     cvReleaseMat(&im.scale);
 
     im.small.releaseBoth();
     // The maps are the frame's corner of the scaled-up nodes, used in place.
-    cvSetImageROI(im.big.x, cvRect(0, 0, N, M));
-    cvSetImageROI(im.big.y, cvRect(0, 0, N, M));
-    std::swap(im.maps, im.big);
+    cvSetImageROI(im.maps.x, cvRect(0, 0, N, M));
+    cvSetImageROI(im.maps.y, cvRect(0, 0, N, M));
     markStage(kStageScaleUp);
     return true;
 }

@@ -185,7 +185,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     HostArrays host;
     const mxArray* in[kArgCount];
     for (int i = 0; i < kArgCount; ++i) {
-        const bool copied = i < kArgs[kPrevX].index;
+        const bool copied = i < kPrevX;
         in[i] = copied ? asDouble(prhs[i], &host.copies[i]) : prhs[i];
     }
     // MATLAB provides one result slot more than nlhs only for ans.
@@ -195,9 +195,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     for (int s = 1; s < host.slots; ++s)
         plhs[s] = mxCreateDoubleMatrix(static_cast<mwSize>(M), static_cast<mwSize>(N), mxREAL);
 
-    const SplinePair spline{mxGetPr(in[kArgs[kCoefX].index]), mxGetPr(in[kArgs[kCoefY].index]),
-                            mxGetPr(in[kArgs[kCtrlX].index]), mxGetPr(in[kArgs[kCtrlY].index]), K};
-    const InversionInput points{spline, mxGetPr(in[kArgs[kTargetX].index]), mxGetPr(in[kArgs[kTargetY].index])};
+    const SplinePair spline{mxGetPr(in[kCoefX]), mxGetPr(in[kCoefY]), mxGetPr(in[kCtrlX]), mxGetPr(in[kCtrlY]), K};
+    const InversionInput points{spline, mxGetPr(in[kTargetX]), mxGetPr(in[kTargetY])};
 
     // source, previous x, previous y
     IplImage* inputs[3] = {};
