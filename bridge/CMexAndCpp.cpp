@@ -1,6 +1,7 @@
 #include "CMexAndCpp.h"
 
 #include "HostIndex.h"
+#include "NanElement.h"
 #include "VectorSearch.h"
 
 #include <cmath>
@@ -8,7 +9,7 @@
 namespace {
 
 // The not-a-number substitute for every element read through an mxArray.
-inline double substituted(double v) { return std::isnan(v) ? 0.1 : v; }
+inline double substituted(double v) { return std::isnan(v) ? kNanElement : v; }
 
 const double kMaxStart = -1000000.0;
 const double kClosestStart = 100000.0;

@@ -1,5 +1,6 @@
 #include "MatrixImage.h"
 
+#include "NanElement.h"
 #include "Parallel.h"
 
 #include <cstdint>
@@ -24,8 +25,8 @@ struct Logical {
 // An element by value as a double, NaN as 0.1.
 template <typename T>
 inline double value(T v) { return static_cast<double>(v); }
-inline double value(double v) { return std::isnan(v) ? 0.1 : v; }
-inline double value(float v) { return std::isnan(v) ? 0.1 : static_cast<double>(v); }
+inline double value(double v) { return std::isnan(v) ? kNanElement : v; }
+inline double value(float v) { return std::isnan(v) ? kNanElement : static_cast<double>(v); }
 inline double value(Logical v) { return v.v ? 1.0 : 0.0; }
 
 template <typename T>

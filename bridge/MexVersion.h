@@ -1,5 +1,6 @@
 // The API version a MATLAB macOS MEX bundle reports to its host.  Included
-// once, by the plug-in's entry file.
+// once, by the entry file of each plug-in that reports it (tmatch,
+// gridcorners, warpmatch; driftfield, a Windows DLL, reports none).
 #ifndef REGMEX_BRIDGE_MEXVERSION_H
 #define REGMEX_BRIDGE_MEXVERSION_H
 

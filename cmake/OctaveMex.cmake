@@ -69,12 +69,15 @@ function(regmex_add_octave_mex name)
 endfunction()
 
 # The m-functions that go with the plug-ins (fitting, peak search) sit
-# beside the MEX files too, so that addpath('build/mex') brings them.
+# beside the MEX files too, so that addpath('build/mex') brings them: every
+# file of octave/functions, which holds nothing else.
+file(GLOB regmex_mfunctions CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/octave/functions/*.m)
 set(regmex_mfiles)
-foreach(mfile tpsfit tmatchpeak)
-  add_custom_command(OUTPUT ${REGMEX_MEX_DIR}/${mfile}.m
-    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/octave/${mfile}.m ${REGMEX_MEX_DIR}/${mfile}.m
-    DEPENDS ${CMAKE_SOURCE_DIR}/octave/${mfile}.m VERBATIM)
-  list(APPEND regmex_mfiles ${REGMEX_MEX_DIR}/${mfile}.m)
+foreach(source ${regmex_mfunctions})
+  get_filename_component(mfile ${source} NAME)
+  add_custom_command(OUTPUT ${REGMEX_MEX_DIR}/${mfile}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${REGMEX_MEX_DIR}/${mfile}
+    DEPENDS ${source} VERBATIM)
+  list(APPEND regmex_mfiles ${REGMEX_MEX_DIR}/${mfile})
 endforeach()
 add_custom_target(regmex_octave_mfiles ALL DEPENDS ${regmex_mfiles})

@@ -1,6 +1,37 @@
-# Plug-in targets from each plug-in folder's Sources.txt (its format is
-# described at the top of that file).
+# Plug-in targets from each plug-in folder's Sources.txt (its format:
+# docs/Sources.md).
 #
+# regmex_find_plugins(<out> <root>) sets <out> to the plug-ins of the tree at
+# <root>, sorted: every top-level folder holding a Sources.txt or a help file
+# named after it (<name>/<name>.m).  A folder with only one of the two stops
+# the configuration, so that a lost description is an error, not a plug-in
+# silently left out.
+function(regmex_find_plugins out root)
+  set(depends)
+  if(NOT CMAKE_SCRIPT_MODE_FILE)
+    set(depends CONFIGURE_DEPENDS)
+  endif()
+  file(GLOB found ${depends} LIST_DIRECTORIES false RELATIVE ${root} ${root}/*/Sources.txt ${root}/*/*.m)
+  set(plugins)
+  foreach(path IN LISTS found)
+    get_filename_component(folder ${path} DIRECTORY)
+    get_filename_component(file ${path} NAME)
+    if(file STREQUAL "Sources.txt" OR file STREQUAL "${folder}.m")
+      list(APPEND plugins ${folder})
+    endif()
+  endforeach()
+  list(REMOVE_DUPLICATES plugins)
+  list(SORT plugins)
+  foreach(plugin IN LISTS plugins)
+    foreach(file Sources.txt ${plugin}.m)
+      if(NOT EXISTS ${root}/${plugin}/${file})
+        message(FATAL_ERROR "${plugin}: ${root}/${plugin}/${file} is missing")
+      endif()
+    endforeach()
+  endforeach()
+  set(${out} ${plugins} PARENT_SCOPE)
+endfunction()
+
 # regmex_read_sources(<plugin>) sets, in the caller's scope,
 #   REGMEX_<PLUGIN>_SHELL   shell files, absolute, the entry file first
 #   REGMEX_<PLUGIN>_CORE    core files, absolute
@@ -10,7 +41,7 @@
 # A missing description, an unknown key, a missing file or an empty shell
 # stops the configuration.  The tree is CMAKE_SOURCE_DIR, or
 # REGMEX_SOURCE_ROOT where set (the Windows build, a project of its own in
-# windows/).
+# windows/, and the readers' test in script mode).
 function(regmex_read_sources plugin)
   set(root ${CMAKE_SOURCE_DIR})
   if(REGMEX_SOURCE_ROOT)
@@ -21,7 +52,9 @@ function(regmex_read_sources plugin)
   if(NOT EXISTS ${description})
     message(FATAL_ERROR "${plugin}: ${description} is missing")
   endif()
-  set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${description})
+  if(NOT CMAKE_SCRIPT_MODE_FILE)
+    set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${description})
+  endif()
   file(STRINGS ${description} lines)
   set(shell)
   set(core)
@@ -68,6 +101,25 @@ function(regmex_read_sources plugin)
   set(REGMEX_${up}_OPENCV ${opencv} PARENT_SCOPE)
 endfunction()
 
+# regmex_find_windows_plugins(<out> <root>): the plug-ins the Windows build
+# makes, those whose Sources.txt links no library but the thread library
+# (which the static MinGW-w64 runtime carries): no OpenCV.
+function(regmex_find_windows_plugins out root)
+  set(REGMEX_SOURCE_ROOT ${root})
+  regmex_find_plugins(plugins ${root})
+  set(windows)
+  foreach(plugin IN LISTS plugins)
+    regmex_read_sources(${plugin})
+    string(TOUPPER ${plugin} up)
+    set(libs ${REGMEX_${up}_LIBS})
+    list(REMOVE_ITEM libs pthread)
+    if(NOT libs)
+      list(APPEND windows ${plugin})
+    endif()
+  endforeach()
+  set(${out} ${windows} PARENT_SCOPE)
+endfunction()
+
 # regmex_link_items(<out> <names>...): the CMake link items for -l names:
 # OpenCV's modules by their found paths, pthread as Threads::Threads.
 function(regmex_link_items out)
@@ -102,14 +154,21 @@ function(regmex_add_plugin name)
   endforeach()
   regmex_link_items(libs ${REGMEX_${up}_LIBS})
 
-  add_library(${name}_core STATIC ${REGMEX_${up}_CORE} ${REGMEX_${up}_BRIDGE})
-  target_include_directories(${name}_core PUBLIC ${CMAKE_SOURCE_DIR}/${name} ${CMAKE_SOURCE_DIR}/bridge)
-  if(REGMEX_${up}_OPENCV)
-    target_include_directories(${name}_core SYSTEM PUBLIC ${OPENCV_INCLUDE_DIR})
+  if(REGMEX_${up}_CORE OR REGMEX_${up}_BRIDGE)
+    add_library(${name}_core STATIC ${REGMEX_${up}_CORE} ${REGMEX_${up}_BRIDGE})
+    target_compile_options(${name}_core PRIVATE ${REGMEX_WARNINGS})
+    set_target_properties(${name}_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+    set(scope PUBLIC)
+  else()
+    # A shell alone: its core only carries the include folders and libraries.
+    add_library(${name}_core INTERFACE)
+    set(scope INTERFACE)
   endif()
-  target_link_libraries(${name}_core PUBLIC regmex_host ${libs})
-  target_compile_options(${name}_core PRIVATE ${REGMEX_WARNINGS})
-  set_target_properties(${name}_core PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+  target_include_directories(${name}_core ${scope} ${CMAKE_SOURCE_DIR}/${name} ${CMAKE_SOURCE_DIR}/bridge)
+  if(REGMEX_${up}_OPENCV)
+    target_include_directories(${name}_core SYSTEM ${scope} ${OPENCV_INCLUDE_DIR})
+  endif()
+  target_link_libraries(${name}_core ${scope} regmex_host ${libs})
 
   add_library(${name} MODULE ${REGMEX_${up}_SHELL})
   target_link_libraries(${name} PRIVATE ${name}_core)
@@ -131,6 +190,6 @@ function(regmex_add_plugin name)
       SOURCES ${REGMEX_${up}_SHELL} ${REGMEX_${up}_CORE} ${REGMEX_${up}_BRIDGE}
       INCLUDES ${CMAKE_SOURCE_DIR}/${name} ${CMAKE_SOURCE_DIR}/bridge
       LIBS ${REGMEX_${up}_LIBS}
-      HELP ${CMAKE_SOURCE_DIR}/octave/${name}.m)
+      HELP ${CMAKE_SOURCE_DIR}/${name}/${name}.m)
   endif()
 endfunction()

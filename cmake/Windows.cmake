@@ -1,8 +1,9 @@
-# The Windows build of driftfield (windows/), cross-compiled with MinGW-w64
+# The Windows build of the plug-ins that need no OpenCV (windows/; today
+# driftfield), cross-compiled with MinGW-w64
 # into build/windows as an external project, and tested under wine
 # (tests/windows).  Debian's g++-mingw-w64-x86-64-posix and wine64 provide
 # the tools; `make deps` installs them.
-option(REGMEX_WINDOWS "Cross-build driftfield.mexw64 for 64-bit Windows and test it under wine" ON)
+option(REGMEX_WINDOWS "Cross-build the plug-ins without OpenCV (driftfield.mexw64) for 64-bit Windows and test them under wine" ON)
 if(NOT REGMEX_WINDOWS)
   return()
 endif()
@@ -19,6 +20,12 @@ foreach(tool REGMEX_MINGW_CXX REGMEX_MINGW_OBJDUMP REGMEX_WINE)
   endif()
 endforeach()
 
+regmex_find_windows_plugins(windows_plugins ${CMAKE_SOURCE_DIR})
+set(windows_products)
+foreach(plugin IN LISTS windows_plugins)
+  list(APPEND windows_products ${REGMEX_WINDOWS_DIR}/${plugin}.mexw64)
+endforeach()
+
 include(ExternalProject)
 ExternalProject_Add(regmex_windows
   SOURCE_DIR ${CMAKE_SOURCE_DIR}/windows
@@ -27,4 +34,4 @@ ExternalProject_Add(regmex_windows
   # The sources live outside windows/: let its own build decide what is stale.
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  BUILD_BYPRODUCTS ${REGMEX_WINDOWS_DIR}/driftfield.mexw64)
+  BUILD_BYPRODUCTS ${windows_products})

@@ -1,5 +1,7 @@
 #include "ScoreSampling.h"
 
+#include "NanElement.h"
+
 #include <cmath>
 
 namespace driftfield {
@@ -17,7 +19,7 @@ double likelihood(double v, double beta) { return std::exp(-(1.0 - v) * beta); }
 
 double mapElement(const ScoreMap& map, int64_t row, int64_t col) {
     const double v = map.values[col * map.rows + row];
-    return std::isnan(v) ? 0.1 : v;
+    return std::isnan(v) ? kNanElement : v;
 }
 
 double sampleScoreAtPixel(const ScoreMap& map, double x, double y, double beta) {

@@ -24,8 +24,8 @@ const double kLowest = 0.005;
 const double kLowering = 0.8;
 
 struct BlockGrid {
-    int blocksX;  // block columns, NBX
-    int blocksY;  // block rows, NBY
+    int blocksX;  // block columns
+    int blocksY;  // block rows
 };
 
 // ceilf(size / 50) in single precision in each direction.

@@ -5,6 +5,7 @@ function build_mex (varargin)
 %   build_mex('-I/opt/opencv/include/opencv4', '-L/opt/opencv/lib')
 %   build_mex(..., 'outdir', FOLDER)
 %   build_mex('driftfield', ...)
+%   build_mex('-n', ...)
 %
 %   In GNU Octave the plug-ins are built with mkoctfile --mex; in MATLAB
 %   with mex -compatibleArrayDims (the 32-bit index API the sources are
@@ -12,28 +13,33 @@ function build_mex (varargin)
 %   interface headers) is found through pkg-config where it exists, else in
 %   /usr/include/opencv4 and the system library folders; give -I and -L
 %   arguments to point elsewhere.  The MEX files and their help files go to
-%   FOLDER, by default build/mex at the top of the source tree, with
-%   tpsfit.m and tmatchpeak.m; add that folder to the path to use them.
+%   FOLDER, by default build/mex at the top of the source tree, with the
+%   m-functions of octave/functions (tpsfit.m, tmatchpeak.m); add that
+%   folder to the path to use them.
 %
-%   What each plug-in compiles and links is read from its folder's
-%   Sources.txt (the format is described at the top of that file); a
-%   missing description or source stops the build.
+%   The plug-ins are the top-level folders of the source tree that hold a
+%   Sources.txt and a help file named after the folder; what each compiles
+%   and links is read from its Sources.txt (docs/Sources.md describes the
+%   format).  A folder holding only one of the two, a faulty description or
+%   a missing source stops the build before anything is built.
 %
 %   Plug-in names among the arguments build only those.  OpenCV is looked
 %   for only when one of them links it: driftfield needs none, so
 %   build_mex('driftfield') builds it anywhere a C++ compiler is set up (on
 %   Windows, driftfield.mexw64).
 %
-%   Every command is printed before it runs.  Missing tools stop the build
-%   with a message naming what is missing.
+%   Every command is printed before it runs; with '-n' the commands are
+%   printed and none is run.  Missing tools stop the build with a message
+%   naming what is missing.
 
   here = fileparts (mfilename ('fullpath'));
   root = fileparts (here);
   outdir = fullfile (root, 'build', 'mex');
   includes = {};
   libdirs = {};
-  all_plugins = {'tmatch', 'gridcorners', 'warpmatch', 'driftfield'};
+  all_plugins = find_plugins (root);
   plugins = {};
+  dry = false;
   k = 1;
   while k <= numel (varargin)
     a = varargin{k};
@@ -41,6 +47,8 @@ function build_mex (varargin)
       outdir = varargin{k + 1};
       k = k + 2;
       continue;
+    elseif (strcmp (a, '-n'))
+      dry = true;
     elseif (strncmp (a, '-I', 2))
       includes{end + 1} = a(3:end);
     elseif (strncmp (a, '-L', 2))
@@ -69,7 +77,7 @@ function build_mex (varargin)
   if (any (uses_opencv))
     [includes, libdirs] = find_opencv (includes, libdirs);
   end
-  if (~exist (outdir, 'dir'))
+  if (~dry && ~exist (outdir, 'dir'))
     mkdir (outdir);
   end
 
@@ -91,19 +99,56 @@ function build_mex (varargin)
       libflags = [cvlib, libflags];
     end
     if (isOctave)
-      build_octave (name, d.sources, incflags, libflags, outdir);
+      build_octave (name, d.sources, incflags, libflags, outdir, dry);
     else
       args = [{'-compatibleArrayDims', '-outdir', outdir, '-output', name}, incflags, d.sources, libflags];
       show ('mex', args);
-      mex (args{:});
+      if (~dry)
+        mex (args{:});
+      end
     end
-    copyfile (fullfile (here, [name '.m']), fullfile (outdir, [name '.m']));
+    copy (fullfile (root, name, [name '.m']), outdir, dry);
   end
-  % The m-functions that go with the plug-ins.
-  for name = {'tpsfit', 'tmatchpeak'}
-    copyfile (fullfile (here, [name{1} '.m']), fullfile (outdir, [name{1} '.m']));
+  % The m-functions that go with the plug-ins: all of octave/functions.
+  mfunctions = dir (fullfile (here, 'functions', '*.m'));
+  for k = 1:numel (mfunctions)
+    copy (fullfile (here, 'functions', mfunctions(k).name), outdir, dry);
   end
-  fprintf ('regmex: built %s in %s\n', strjoin (plugins, ', '), outdir);
+  if (dry)
+    fprintf ('regmex: would build %s in %s\n', strjoin (plugins, ', '), outdir);
+  else
+    fprintf ('regmex: built %s in %s\n', strjoin (plugins, ', '), outdir);
+  end
+end
+
+function names = find_plugins (root)
+  % The top-level folders holding a Sources.txt or a help file named after
+  % the folder; each must hold both, so that a lost file stops the build
+  % rather than leaving its plug-in out.
+  entries = dir (root);
+  names = {};
+  for k = 1:numel (entries)
+    name = entries(k).name;
+    if (~entries(k).isdir || name(1) == '.')
+      continue;
+    end
+    files = {fullfile(root, name, 'Sources.txt'), fullfile(root, name, [name '.m'])};
+    present = [exist(files{1}, 'file'), exist(files{2}, 'file')] == 2;
+    if (any (present))
+      if (~all (present))
+        error ('regmex:build', 'build_mex: %s is missing', files{~present});
+      end
+      names{end + 1} = name;
+    end
+  end
+  names = sort (names);
+end
+
+function copy (file, outdir, dry)
+  show ('copy', {file, outdir});
+  if (~dry)
+    copyfile (file, outdir);
+  end
 end
 
 function check_compiler (isOctave)
@@ -156,8 +201,8 @@ function [includes, libdirs] = find_opencv (includes, libdirs)
 end
 
 function d = read_sources (root, name)
-  % The plug-in's Sources.txt: its shell, core and bridge files (full
-  % paths, in that order) and its libraries.
+  % The plug-in's Sources.txt (docs/Sources.md): its shell, core and bridge
+  % files (full paths, in that order) and its libraries.
   file = fullfile (root, name, 'Sources.txt');
   [fid, msg] = fopen (file, 'r');
   if (fid < 0)
@@ -198,17 +243,22 @@ function d = read_sources (root, name)
   d.libs = lists.libs;
 end
 
-function build_octave (name, sources, incflags, libflags, outdir)
+function build_octave (name, sources, incflags, libflags, outdir, dry)
   % Objects go to a private folder, not beside the sources.
   objdir = tempname ();
-  mkdir (objdir);
-  cleanup = onCleanup (@() rmdir (objdir, 's'));
+  if (~dry)
+    mkdir (objdir);
+    cleanup = onCleanup (@() rmdir (objdir, 's'));
+  end
   objects = cell (1, numel (sources));
   for k = 1:numel (sources)
     [~, base] = fileparts (sources{k});
     objects{k} = fullfile (objdir, sprintf ('%s_%d.o', base, k));
     args = [{'--mex', '-c'}, incflags, {'-o', objects{k}, sources{k}}];
     show ('mkoctfile', args);
+    if (dry)
+      continue;
+    end
     [out, status] = mkoctfile (args{:});
     if (status ~= 0)
       error ('regmex:build', 'build_mex: compiling %s failed:\n%s', sources{k}, out);
@@ -216,6 +266,9 @@ function build_octave (name, sources, incflags, libflags, outdir)
   end
   args = [{'--mex', '-o', fullfile(outdir, [name '.mex'])}, objects, libflags];
   show ('mkoctfile', args);
+  if (dry)
+    return;
+  end
   [out, status] = mkoctfile (args{:});
   if (status ~= 0)
     error ('regmex:build', 'build_mex: linking %s failed:\n%s', name, out);

@@ -13,7 +13,7 @@ mexw64=$build/windows/driftfield.mexw64
 stage=$build/windows/dist
 rm -rf "$stage"
 mkdir -p "$stage"
-cp "$mexw64" octave/driftfield.m "$stage/"
+cp "$mexw64" driftfield/driftfield.m "$stage/"
 cp COPYING "$stage/COPYING.txt"
 case "$out" in
   /*) ;;

@@ -1,28 +1,35 @@
 function test_build_mex ()
-  % octave/build_mex.m builds all four plug-ins with mkoctfile into a chosen
-  % folder, with their help files, each linking only the libraries its
+  % octave/build_mex.m builds every plug-in (each top-level folder holding
+  % a Sources.txt) with mkoctfile into a chosen folder, with their help
+  % files and the m-functions, each linking only the libraries its
   % Sources.txt names, and the result gives the same answers as the MEX
   % files of the CMake build.
   here = fileparts (mfilename ("fullpath"));
   root = fileparts (fileparts (here));
+  found = dir (fullfile (root, "*", "Sources.txt"));
+  plugins = sort ({found.folder});
+  [~, plugins] = cellfun (@fileparts, plugins, "UniformOutput", false);
+  assert (numel (plugins) >= 4, "fewer plug-ins than the four of the tree");
+  mfunctions = dir (fullfile (root, "octave", "functions", "*.m"));
+  assert (! isempty (mfunctions), "octave/functions holds no m-function");
   outdir = tempname ();
   confirm_recursive_rmdir (false);
   cleanup = onCleanup (@() rmdir (outdir, "s"));
   addpath (fullfile (root, "octave"));
   log = evalc ("build_mex ('outdir', outdir)");
   assert (! isempty (strfind (log, "mkoctfile --mex")), "build_mex did not print its commands");
-  for name = {"tmatch", "gridcorners", "warpmatch", "driftfield"}
+  for name = plugins
     assert (exist (fullfile (outdir, [name{1} ".mex"]), "file") == 3, [name{1} ".mex was not built"]);
     assert (exist (fullfile (outdir, [name{1} ".m"]), "file") == 2, [name{1} ".m was not copied"]);
   end
-  names = strcat (outdir, filesep, {"tmatch", "gridcorners", "warpmatch", "driftfield"}, ".mex");
+  names = strcat (outdir, filesep, plugins, ".mex");
   [status, out] = system (sprintf ("sh '%s' '%s' %s", fullfile (root, "tests", "cmake", "LinkedLibraries.sh"), ...
                                    root, strjoin (names, " ")));
   assert (status == 0, out);
-  for name = {"tpsfit", "tmatchpeak"}
-    assert (exist (fullfile (outdir, [name{1} ".m"]), "file") == 2, [name{1} ".m was not copied"]);
+  for name = {mfunctions.name}
+    assert (exist (fullfile (outdir, name{1}), "file") == 2, [name{1} " was not copied"]);
   end
-  rmpath (fullfile (root, "octave"));   % its help files would shadow the MEX files
+  rmpath (fullfile (root, "octave"));
   reference = which ("tmatch");
   img = double (imread (fullfile (root, "data", "camera.png")));
   tpl = img(300:340, 100:130);
@@ -68,7 +75,7 @@ function test_build_mex ()
   for missing = {fullfile("bridge", "MexArgs.cpp"), fullfile("tmatch", "Sources.txt")}
     copy = tempname ();
     mkdir (copy);
-    for part = {"octave", "bridge", "tmatch", "gridcorners", "warpmatch", "driftfield"}
+    for part = [{"octave", "bridge"}, plugins]
       copyfile (fullfile (root, part{1}), fullfile (copy, part{1}));
     end
     delete (fullfile (copy, missing{1}));

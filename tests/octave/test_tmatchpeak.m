@@ -3,7 +3,7 @@ function test_tmatchpeak ()
   % exact apexes of quadratic maps (edges included), several peaks apart,
   % and every refusal.
   here = fileparts (mfilename ("fullpath"));
-  addpath (fullfile (here, "..", "..", "octave"), "-end");
+  addpath (fullfile (here, "..", "..", "octave", "functions"), "-end");
   img = double (imread (fullfile (here, "..", "..", "data", "camera.png")));
 
   % Smoothing with a Gaussian centred off the pixel shifts the content by

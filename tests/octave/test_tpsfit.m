@@ -3,7 +3,7 @@ function test_tpsfit ()
   % against its solution worked out by hand, smoothing, the layout that
   % warpmatch reads, and every refusal.
   here = fileparts (mfilename ("fullpath"));
-  addpath (fullfile (here, "..", "..", "octave"), "-end");
+  addpath (fullfile (here, "..", "..", "octave", "functions"), "-end");
   U = @(d) d .* log (d + 2.2204e-16);
   value = @(c, x, y, px, py) U ((px - x') .^ 2 + (py - y') .^ 2) * c(1:end - 3) ...
                              + c(end - 2) + c(end - 1) * px + c(end) * py;

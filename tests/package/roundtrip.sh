@@ -12,6 +12,9 @@ mkdir "$work/tree"
 tar -C "$src" --exclude=./.git --exclude='./build*' --exclude=./out -cf - . | tar -C "$work/tree" -xf -
 cd "$work/tree"
 tarball=$(sh tools/dist.sh | tail -n 1)
+# The plug-ins are the tree's folders holding a Sources.txt.
+plugins=$(for d in */Sources.txt; do dirname "$d"; done)
+mfunctions=$(cd octave/functions && ls *.m)
 cp "$tarball" "$work/"
 cp tests/package/roundtrip_check.m "$work/"
 cd "$work"
@@ -23,9 +26,11 @@ octave_run() {
 }
 octave_run "pkg install $(basename "$tarball");" > install.log 2>&1 || { cat install.log; exit 1; }
 installed=$(find "$work/archprefix" -name '*.mex' | sort)
-[ "$(echo $installed | wc -w)" -eq 4 ] || { echo "installed MEX files: $installed"; exit 1; }
+names=$(for f in $installed; do basename "$f" .mex; done | sort)
+[ "$(echo $names)" = "$(echo $plugins)" ] || { echo "installed MEX files: $installed; plug-ins: $(echo $plugins)"; exit 1; }
+cells() { printf '{'; printf '"%s", ' "$@"; printf '}'; }
 sh "$src/tests/cmake/LinkedLibraries.sh" "$work/tree" $installed
-octave_run "pkg load regmex; roundtrip_check();"
+octave_run "pkg load regmex; roundtrip_check ($(cells $plugins), $(cells $(echo $mfunctions | sed 's/\.m//g')));"
 octave_run "pkg uninstall regmex; assert (isempty (pkg ('list', 'regmex')));"
 test -z "$(find "$work/prefix" "$work/archprefix" -name '*.mex' 2>/dev/null)" || { echo "uninstall left MEX files"; exit 1; }
 echo "package round trip passed"

@@ -12,7 +12,7 @@ mkdir -p "$scratch/unpacked"
 listing=$(cd "$scratch/unpacked" && ls | tr '\n' ' ')
 [ "$listing" = "COPYING.txt driftfield.m driftfield.mexw64 " ] || { echo "zip.sh: the zip holds $listing"; exit 1; }
 cmp "$scratch/unpacked/driftfield.mexw64" "$build/windows/driftfield.mexw64"
-cmp "$scratch/unpacked/driftfield.m" "$src/octave/driftfield.m"
+cmp "$scratch/unpacked/driftfield.m" "$src/driftfield/driftfield.m"
 # Made twice, a second apart, the zip is the same.
 sleep 1
 (cd "$src" && sh tools/windows_dist.sh "$build" "$scratch/again.zip" >/dev/null)
