@@ -134,10 +134,12 @@ function varargout = tpsfit (varargin)
   x = double (ctrlX(:));
   y = double (ctrlY(:));
   v = [double(targetX(:)), double(targetY(:))];
-  % Mean and spread scaled by the largest magnitude first, so that
-  % neither overflows nor underflows on its way to the normalised frame.
-  mx = scaled_mean (x);
-  my = scaled_mean (y);
+  mx = mean (x);
+  my = mean (y);
+  if (! isfinite (mx) || ! isfinite (my))
+    mx = scaled_mean (x);
+    my = scaled_mean (y);
+  end
   dx = x - mx;
   dy = y - my;
   m = max (abs ([dx; dy]));
@@ -147,7 +149,10 @@ function varargout = tpsfit (varargin)
   end
   if (m == 0)
     s = 1;     % every point at one place: refused below
+  elseif (m > 1e-150 && m < 1e150)
+    s = sqrt (mean (dx .^ 2 + dy .^ 2));
   else
+    % Squares that would overflow or underflow: the spread scaled first.
     s = m * sqrt (mean ((dx / m) .^ 2 + (dy / m) .^ 2));
   end
   u = dx / s;

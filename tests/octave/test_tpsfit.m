@@ -20,6 +20,16 @@ function test_tpsfit ()
   assert (rc > 1e-9);
   assert (abs ([sum(cx(1:K)), x' * cx(1:K) / 4000, y' * cx(1:K) / 4000]) < 1e-15);
 
+  % The factorised solve gives the plain backslash solve's weights bit for
+  % bit, with or without RC, and RC agrees with rcond.
+  mx = mean (x); my = mean (y); sc = sqrt (mean ((x - mx) .^ 2 + (y - my) .^ 2));
+  u = (x - mx) / sc; w = (y - my) / sc; D = (u - u') .^ 2 + (w - w') .^ 2;
+  A = [D .* log(D + 2.2204e-16 / sc ^ 2), [ones(K, 1), u, w]; [ones(K, 1), u, w]', zeros(3)];
+  sol = A \ [tx, ty; zeros(3, 2)];
+  [cx2, cy2] = tpsfit (x, y, tx, ty);
+  assert ([cx(1:K), cy(1:K), cx2(1:K), cy2(1:K)], [sol(1:K, :), sol(1:K, :)] / sc ^ 2, 0);
+  assert (rc, rcond (A), 1e-3 * rc);
+
   % An affine target set: no bending, the affine part exactly.
   A = [12.5, 1.02, -0.03; -7, 0.04, 0.97];
   [cx, cy] = tpsfit (x, y, A(1, :) * [ones(1, K); x'; y'], A(2, :) * [ones(1, K); x'; y']);
