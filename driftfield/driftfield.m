@@ -107,6 +107,11 @@
 %                               node, all are joined, everything is released
 %                               and nothing is returned
 %
+%   When the results themselves cannot be allocated, the host raises its
+%   own error and the call ends there, leaving nothing behind: in Octave
+%   the message "driftfield: failed to allocate N bytes of memory" with an empty
+%   identifier, in MATLAB its own out-of-memory error.
+%
 %   Example
 %     % A 3-by-3 lattice, 10 pixels apart; the map peaks one pixel right of
 %     % and below every node.  The centre node is fixed.

@@ -178,7 +178,7 @@ IplImage* convertMatrix(const mxArray* a, char* failure, size_t size, bool* noMe
     mexargs::fail("gridcorners:tooLarge",
                   "a %dx%d image (%d blocks) with limitPerBlock %d needs a %.0f-byte point buffer, more than "
                   "the %.0f bytes allowed; lower limitPerBlock (a block holds at most %d corners)",
-                  W, H, grid.blocksX * grid.blocksY, limit, bytes, kMaxPointBufferBytes, kMaxCornersPerBlock);
+                  H, W, grid.blocksX * grid.blocksY, limit, bytes, kMaxPointBufferBytes, kMaxCornersPerBlock);
 }
 
 // Loads the file with a point buffer from the host taken first, and a
@@ -249,7 +249,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                 mxFree(buffer);
                 if (noMemory)
                     mexargs::fail("gridcorners:outOfMemory", "there is not enough memory for the %dx%d image: %s",
-                                  W, H, failure);
+                                  H, W, failure);
                 mexargs::fail("gridcorners:opencv", "the image library failed: %s", failure);
             }
             pixels = imagePixels(image);
@@ -274,10 +274,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         mxFree(buffer);
         if (run.status == RunStatus::stopped)
             mexargs::fail("gridcorners:interrupted", "interrupted in the blocks of a %dx%d image; nothing is returned",
-                          W, H);
+                          H, W);
         if (run.status == RunStatus::outOfMemory)
             mexargs::fail("gridcorners:outOfMemory",
-                          "there is not enough memory for the working images of the %dx%d image: %s", W, H,
+                          "there is not enough memory for the working images of the %dx%d image: %s", H, W,
                           run.message);
         mexargs::fail("gridcorners:opencv", "the image library failed: %s", run.message);
     }

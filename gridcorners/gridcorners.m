@@ -112,6 +112,11 @@
 %                                 work, releases everything and returns
 %                                 nothing
 %
+%   When the results themselves cannot be allocated, the host raises its
+%   own error and the call ends there, leaving nothing behind: in Octave
+%   the message "gridcorners: failed to allocate N bytes of memory" with an empty
+%   identifier, in MATLAB its own out-of-memory error.
+%
 %   Example
 %     img = uint8(255 * (mod(floor((0:199)' / 25) + floor((0:299) / 25), 2)));
 %     imwrite(img, 'board.png');               % 200 x 300 checkerboard

@@ -62,6 +62,11 @@
 %   tmatch has no interrupted error: it is one library call, and Ctrl-C
 %   takes effect once that call has returned.
 %
+%   When the results themselves cannot be allocated, the host raises its
+%   own error and the call ends there, leaving nothing behind: in Octave
+%   the message "tmatch: failed to allocate N bytes of memory" with an empty
+%   identifier, in MATLAB its own out-of-memory error.
+%
 %   Example
 %     img = double(imread('camera.png'));
 %     tpl = img(200:231, 240:271);

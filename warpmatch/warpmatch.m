@@ -116,6 +116,11 @@
 %                        (every started worker has finished when it is raised)
 %     warpmatch:outOfMemory  no memory for the found points
 %
+%   When the results themselves cannot be allocated, the host raises its
+%   own error and the call ends there, leaving nothing behind: in Octave
+%   the message "warpmatch: failed to allocate N bytes of memory" with an empty
+%   identifier, in MATLAB its own out-of-memory error.
+%
 %   Example: a known warp (a shift) and its inversion
 %     img = double(imread('camera.png'));        % any grey image
 %     ctrlX = [100; 300];  ctrlY = [200; 250];    % K = 2

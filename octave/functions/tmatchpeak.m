@@ -1,4 +1,4 @@
-function [x, y, score] = tmatchpeak (C, region, templateSize, count, separation)
+function varargout = tmatchpeak (varargin)
 % TMATCHPEAK  Best template placement in a tmatch map, below a pixel.
 %
 %   [X, Y, SCORE] = tmatchpeak(C, REGION, TEMPLATESIZE)
@@ -23,8 +23,8 @@ function [x, y, score] = tmatchpeak (C, region, templateSize, count, separation)
 %   N come back when the map has fewer such peaks.
 %
 %   Arguments
-%     C             the map from tmatch: a real matrix; NaN counts as no
-%                   match.
+%     C             the map from tmatch: a real matrix; NaN and -Inf count
+%                   as no match, +Inf is refused.
 %     REGION        the region vector given to tmatch: -1 (or any vector
 %                   whose first element is -1) for the whole image, or
 %                   [X Y WIDTH HEIGHT] (1-based; truncated toward zero as
@@ -56,8 +56,8 @@ function [x, y, score] = tmatchpeak (C, region, templateSize, count, separation)
 %
 %   Errors (identifiers)
 %     tmatchpeak:nargin        not 3 to 5 arguments, or more than 3 results
-%     tmatchpeak:map           C empty, not a real numeric 2-D matrix, or
-%                              without any finite score
+%     tmatchpeak:map           C empty, not a real numeric 2-D matrix,
+%                              without any finite score, or holding +Inf
 %     tmatchpeak:region        REGION not -1 and not four finite values with
 %                              X, Y, WIDTH and HEIGHT at least 1
 %     tmatchpeak:templateSize  TEMPLATESIZE not two whole numbers >= 1, or
@@ -73,14 +73,25 @@ function [x, y, score] = tmatchpeak (C, region, templateSize, count, separation)
 %
 %   See also tmatch, tpsfit, warpmatch.
 
+  % Declared with varargin and varargout so that this check, not the
+  % interpreter's, answers a wrong count.
   if (nargin < 3 || nargin > 5 || nargout > 3)
     error ("tmatchpeak:nargin", "tmatchpeak: expected 3 to 5 arguments and at most 3 results, got %d and %d",
            nargin, nargout);
   end
+  [C, region, templateSize] = varargin{1:3};
   if (! ((isnumeric (C) || islogical (C)) && isreal (C) && ! issparse (C) && ndims (C) == 2 && ! isempty (C)))
     error ("tmatchpeak:map", "tmatchpeak: argument 1 (C) must be a non-empty real 2-D matrix from tmatch");
   end
   S = double (C);
+  % A score above every other cannot be placed below a pixel: its
+  % neighbours' parabola is undefined.  tmatch's scores are at most 1.
+  high = find (S == Inf, 1);
+  if (! isempty (high))
+    [r, c] = ind2sub (size (S), high);
+    error ("tmatchpeak:map", "tmatchpeak: argument 1 (C) holds Inf at row %d, column %d; scores from tmatch are at most 1",
+           r, c);
+  end
   S(isnan (S)) = -Inf;
   if (! any (isfinite (S(:))))
     error ("tmatchpeak:map", "tmatchpeak: argument 1 (C) holds no finite score");
@@ -110,15 +121,17 @@ function [x, y, score] = tmatchpeak (C, region, templateSize, count, separation)
            "tmatchpeak: a %dx%d map cannot come from a %dx%d template in a %dx%d region",
            rows (S), columns (S), templateSize, areaSize);
   end
-  if (nargin < 4)
-    count = 1;
+  count = 1;
+  if (nargin > 3)
+    count = varargin{4};
   end
   if (! (isnumeric (count) && isreal (count) && isscalar (count) && isfinite (count)
          && count >= 1 && count == fix (count)))
     error ("tmatchpeak:count", "tmatchpeak: argument 4 (N) must be a whole number >= 1");
   end
-  if (nargin < 5)
-    separation = min (templateSize);
+  separation = min (templateSize);
+  if (nargin > 4)
+    separation = varargin{5};
   end
   if (! (isnumeric (separation) && isreal (separation) && isscalar (separation)
          && isfinite (separation) && separation >= 0))
@@ -130,6 +143,7 @@ function [x, y, score] = tmatchpeak (C, region, templateSize, count, separation)
   x = origin(1) - 1 + c + dx;
   y = origin(2) - 1 + r + dy;
   score = double (C(sub2ind (size (S), r, c)));
+  varargout = {x, y, score};
 end
 
 function [r, c] = pick_peaks (S, count, separation)

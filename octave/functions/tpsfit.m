@@ -1,4 +1,4 @@
-function [coefX, coefY, rc] = tpsfit (ctrlX, ctrlY, targetX, targetY, smoothing)
+function varargout = tpsfit (varargin)
 % TPSFIT  Fits the thin-plate spline pair that warpmatch evaluates.
 %
 %   [COEFX, COEFY] = tpsfit(CTRLX, CTRLY, TARGETX, TARGETY)
@@ -42,9 +42,18 @@ function [coefX, coefY, rc] = tpsfit (ctrlX, ctrlY, targetX, targetY, smoothing)
 %   Results
 %     COEFX, COEFY  (K+3) x 1 each, in warpmatch's layout: the K weights w,
 %                   then a0, ax, ay, in plain pixel units.
-%     RC            reciprocal condition number (rcond) of the normalised
-%                   system that was solved; near 1e-16 the fit is
+%     RC            reciprocal condition number of the normalised system
+%                   that was solved, estimated in the 1-norm from the
+%                   factors of the solve itself (as rcond does, without a
+%                   second factorisation); near 1e-16 the fit is
 %                   unreliable (points almost on top of one another).
+%
+%   Cost
+%     The solve is a dense (K+3)x(K+3) factorisation: K^3 work and 8 K^2
+%     bytes for each of the few K x K matrices.  With Octave on Debian's
+%     reference BLAS, K = 1500 takes about 1 s and K = 5000 about 40 s; a
+%     faster BLAS helps in proportion (on Debian, install libopenblas0
+%     and Octave uses it).  RC adds a few K^2 steps, not a second solve.
 %
 %   Errors (identifiers)
 %     tpsfit:nargin     fewer than four or more than five arguments, or more
@@ -58,6 +67,11 @@ function [coefX, coefY, rc] = tpsfit (ctrlX, ctrlY, targetX, targetY, smoothing)
 %                       SMOOTHING 0: no spline can meet two targets there)
 %     tpsfit:collinear  all control points on one line: their affine part
 %                       is undetermined
+%     tpsfit:range      the control points' squared distances, as the
+%                       spline's kernel uses them, overflow double
+%                       precision or sink below the kernel's guard
+%                       (points spread over less than about 1e-8):
+%                       scale the coordinates
 %     tpsfit:smoothing  SMOOTHING not a finite scalar >= 0
 %
 %   Example: fit, warp, check
@@ -72,12 +86,16 @@ function [coefX, coefY, rc] = tpsfit (ctrlX, ctrlY, targetX, targetY, smoothing)
 %
 %   See also warpmatch, tmatchpeak, tmatch.
 
+  % Declared with varargin and varargout so that this check, not the
+  % interpreter's, answers a wrong count.
   if (nargin < 4 || nargin > 5 || nargout > 3)
     error ("tpsfit:nargin", "tpsfit: expected 4 or 5 arguments and at most 3 results, got %d and %d",
            nargin, nargout);
   end
-  if (nargin < 5)
-    smoothing = 0;
+  [ctrlX, ctrlY, targetX, targetY] = varargin{1:4};
+  smoothing = 0;
+  if (nargin > 4)
+    smoothing = varargin{5};
   end
   args = {ctrlX, ctrlY, targetX, targetY};
   names = {"CTRLX", "CTRLY", "TARGETX", "TARGETY"};
@@ -118,12 +136,27 @@ function [coefX, coefY, rc] = tpsfit (ctrlX, ctrlY, targetX, targetY, smoothing)
   v = [double(targetX(:)), double(targetY(:))];
   mx = mean (x);
   my = mean (y);
-  s = sqrt (mean ((x - mx) .^ 2 + (y - my) .^ 2));
-  if (s == 0)
-    s = 1;     % every point at one place: refused below
+  if (! isfinite (mx) || ! isfinite (my))
+    mx = scaled_mean (x);
+    my = scaled_mean (y);
   end
-  u = (x - mx) / s;
-  w = (y - my) / s;
+  dx = x - mx;
+  dy = y - my;
+  m = max (abs ([dx; dy]));
+  if (! isfinite (m))
+    error ("tpsfit:range", "tpsfit: the control points span more than double precision holds (x from %g to %g, y from %g to %g)",
+           min (x), max (x), min (y), max (y));
+  end
+  if (m == 0)
+    s = 1;     % every point at one place: refused below
+  elseif (m > 1e-150 && m < 1e150)
+    s = sqrt (mean (dx .^ 2 + dy .^ 2));
+  else
+    % Squares that would overflow or underflow: the spread scaled first.
+    s = m * sqrt (mean ((dx / m) .^ 2 + (dy / m) .^ 2));
+  end
+  u = dx / s;
+  w = dy / s;
 
   D = (u - u') .^ 2 + (w - w') .^ 2;
   % Distinct points of a normalised set are never as close as 1e-9.
@@ -139,6 +172,15 @@ function [coefX, coefY, rc] = tpsfit (ctrlX, ctrlY, targetX, targetY, smoothing)
   if (sv(2) <= 1e-10 * sv(1))
     error ("tpsfit:collinear", "tpsfit: the %d control points lie on one line", K);
   end
+  % warpmatch evaluates the kernel in plain units, where every squared
+  % distance must be finite and the kernel's guard (2.2204e-16) must not
+  % swamp them: below that the kernel is a plain multiple of d, and no
+  % spline is determined.
+  spread = s ^ 2 * max (D(:));
+  if (! isfinite (spread) || s ^ 2 < 2.2204e-16)
+    error ("tpsfit:range", "tpsfit: the largest squared distance between control points is %g, outside what the spline's kernel resolves in double precision (2.2e-16 to 1.8e308); scale the coordinates",
+           spread);
+  end
 
   % With the guard scaled by 1/s^2, U(s^2 d) = s^2 (U'(d) + d log s^2)
   % holds exactly, so the plain-unit weights are w'/s^2 and the d log s^2
@@ -149,16 +191,42 @@ function [coefX, coefY, rc] = tpsfit (ctrlX, ctrlY, targetX, targetY, smoothing)
   balance = 1 + smoothing;
   P = balance * [ones(K, 1), u, w];
   A = [D .* log(D + guard) + smoothing * eye(K), P; P', zeros(3)];
-  sol = A \ [v; zeros(3, 2)];
+  % One factorisation serves the solve and the condition estimate.
+  [L, Up, order] = lu (A, "vector");
+  rhs = [v; zeros(3, 2)];
+  sol = Up \ (L \ rhs(order, :));
   weights = sol(1:K, :);
   affine = balance * sol(K + 1:K + 3, :);
   constant = affine(1, :) - (affine(2, :) * mx + affine(3, :) * my) / s ...
              - log (s ^ 2) * ((u .^ 2 + w .^ 2)' * weights);
   coef = [weights / s ^ 2; constant; affine(2:3, :) / s];
-  coefX = coef(:, 1);
-  coefY = coef(:, 2);
+  varargout = {coef(:, 1), coef(:, 2)};
   if (nargout > 2)
-    rc = rcond (A);
+    varargout{3} = 1 / condest (A, @(flag, b) lu_solve (flag, b, L, Up, order));
+  end
+end
+
+function m = scaled_mean (v)
+  c = max (abs (v));
+  if (c == 0 || ! isfinite (c))
+    m = mean (v);
+  else
+    m = c * mean (v / c);
+  end
+end
+
+% The solver condest asks for, through the factors of the fit.
+function out = lu_solve (flag, b, L, Up, order)
+  switch (flag)
+    case "dim"
+      out = rows (L);
+    case "real"
+      out = true;
+    case "notransp"
+      out = Up \ (L \ b(order, :));
+    case "transp"
+      out = zeros (size (b));
+      out(order, :) = L' \ (Up' \ b);
   end
 end
 

@@ -542,9 +542,11 @@ TEST_F(Fixture, MatricesThatAreNotGreyImagesAreRefused) {
     }());
     auto negative = mexhost::scalar(-1);
     expectRefused(plugin.call(1, {board.get(), negative.get(), q.get(), l.get(), a.get()}), "gridcorners:minDistance");
-    auto large = mexhost::numeric(mxUINT8_CLASS, {3700, 3700});
+    // Sizes read rows x columns, as the host shows them.
+    auto large = mexhost::numeric(mxUINT8_CLASS, {3700, 3750});
     auto many = mexhost::scalar(2500);
-    expectRefused(plugin.call(1, {large.get(), one.get(), q.get(), many.get(), a.get()}), "gridcorners:tooLarge");
+    expectRefused(plugin.call(1, {large.get(), one.get(), q.get(), many.get(), a.get()}), "gridcorners:tooLarge",
+                  "a 3700x3750 image");
 }
 
 // In the child of the test below: the calls that must run out of memory

@@ -60,9 +60,15 @@ function test_tmatchpeak ()
              {Z + 1i, -1, [3 3]}, "tmatchpeak:map"; {Z, [1 1 10], [3 3]}, "tmatchpeak:region";
              {Z, [0 1 10 10], [3 3]}, "tmatchpeak:region"; {Z, -1, [3 0]}, "tmatchpeak:templateSize";
              {Z, [1 1 6 6], [3 3]}, "tmatchpeak:templateSize"; {Z, -1, [3 3], 1.5}, "tmatchpeak:count";
-             {Z, -1, [3 3], 2, -1}, "tmatchpeak:separation"}'
+             {Z, -1, [3 3], 2, -1}, "tmatchpeak:separation"; {Z, -1, [3 3], 1, 1, 1}, "tmatchpeak:nargin";
+             {[Inf 0], -1, [1 1]}, "tmatchpeak:map"; {[0.1 0.9 Inf 0.2 0.1], -1, [1 1]}, "tmatchpeak:map";
+             {[0 0 0; 0 Inf 0; 0 0 0], -1, [3 3]}, "tmatchpeak:map"}'
     expect_error (@() tmatchpeak (bad{1}{:}), bad{2});
   end
+  expect_error (@() four_results (@tmatchpeak, Z, -1, [3 3]), "tmatchpeak:nargin");
+  % -Inf, like NaN, is no match: the peak is found beside it.
+  [px, py] = tmatchpeak ([-Inf 0.2 0.9 0.2], -1, [1 1]);
+  assert ([px, py], [3, 1]);
 end
 
 function out = smooth_shift (img, sigma, tx, ty)
@@ -71,4 +77,8 @@ function out = smooth_shift (img, sigma, tx, ty)
   gx = g (tx);
   gy = g (ty);
   out = conv2 (gy(:) / sum (gy), gx(:)' / sum (gx), img, "same");
+end
+
+function four_results (f, varargin)
+  [a, b, c, d] = f (varargin{:});
 end

@@ -20,6 +20,16 @@ function test_tpsfit ()
   assert (rc > 1e-9);
   assert (abs ([sum(cx(1:K)), x' * cx(1:K) / 4000, y' * cx(1:K) / 4000]) < 1e-15);
 
+  % The factorised solve gives the plain backslash solve's weights bit for
+  % bit, with or without RC, and RC agrees with rcond.
+  mx = mean (x); my = mean (y); sc = sqrt (mean ((x - mx) .^ 2 + (y - my) .^ 2));
+  u = (x - mx) / sc; w = (y - my) / sc; D = (u - u') .^ 2 + (w - w') .^ 2;
+  A = [D .* log(D + 2.2204e-16 / sc ^ 2), [ones(K, 1), u, w]; [ones(K, 1), u, w]', zeros(3)];
+  sol = A \ [tx, ty; zeros(3, 2)];
+  [cx2, cy2] = tpsfit (x, y, tx, ty);
+  assert ([cx(1:K), cy(1:K), cx2(1:K), cy2(1:K)], [sol(1:K, :), sol(1:K, :)] / sc ^ 2, 0);
+  assert (rc, rcond (A), 1e-3 * rc);
+
   % An affine target set: no bending, the affine part exactly.
   A = [12.5, 1.02, -0.03; -7, 0.04, 0.97];
   [cx, cy] = tpsfit (x, y, A(1, :) * [ones(1, K); x'; y'], A(2, :) * [ones(1, K); x'; y']);
@@ -77,7 +87,30 @@ function test_tpsfit ()
              {three, [0; 0; 5], three, [1; 2]}, "tpsfit:shape"; {three, [0 0; 5 5], three, three}, "tpsfit:shape";
              {three, [0; NaN; 5], three, three}, "tpsfit:nan"; {[0; 1], [0; 1], [0; 1], [0; 1]}, "tpsfit:tooFew";
              {[0; 1; 2], [0; 2; 4], three, three}, "tpsfit:collinear";
-             {[0; 1; 0; 1], [0; 0; 1; 0], three([1 2 3 1]), three([1 2 3 1])}, "tpsfit:duplicate"}'
+             {[0; 1; 0; 1], [0; 0; 1; 0], three([1 2 3 1]), three([1 2 3 1])}, "tpsfit:duplicate";
+             {three, [0; 0; 5], three, three, 0, 0}, "tpsfit:nargin"}'
     expect_error (@() tpsfit (bad{1}{:}), bad{2});
   end
+  expect_error (@() four_results (@tpsfit, three, [0; 0; 5], three, three), "tpsfit:nargin");
+
+  % Six well-spread points at extreme scales and offsets: fitted where the
+  % kernel's squared distances are doubles it resolves, refused as out of
+  % range (not as duplicates) where they are not.
+  P = [0 0; 10 0; 0 10; 10 10; 5 3; 2 8];
+  T = [P(:, 1) + sin(P(:, 2)), P(:, 2) + 0.03 * P(:, 1) .^ 2];
+  for g = {1e150, 0; 1e-5, 0; 1, 1e9; 1e-3, -1e6}'
+    [f, o] = g{:};
+    X = f * P(:, 1) + o; Y = f * P(:, 2);
+    [cx, cy] = tpsfit (X, Y, f * T(:, 1) + o, f * T(:, 2));
+    tol = 1e-9 * f + 1e-12 * abs (o);
+    assert (value (cx, X, Y, X, Y), f * T(:, 1) + o, tol);
+    assert (value (cy, X, Y, X, Y), f * T(:, 2), tol);
+  end
+  for f = [1e-200, 1e-150, 1e160, 1e200]
+    expect_error (@() tpsfit (f * P(:, 1), f * P(:, 2), f * T(:, 1), f * T(:, 2)), "tpsfit:range");
+  end
+end
+
+function four_results (f, varargin)
+  [a, b, c, d] = f (varargin{:});
 end
