@@ -65,6 +65,12 @@ int defaultThreadCount();
 bool passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
                   NodeResult* results, int threads, const std::function<bool()>& shouldStop = nullptr);
 
+// The call's whole computation: the disc of the radius (buildLabelDisc),
+// then passMessages, shouldStop asked between the disc's columns as well.
+// False when stopped.
+bool moveNodes(const LatticeView& lattice, const ScoreMap& map, double radius, const FieldParams& params,
+               NodeResult* results, int threads, const std::function<bool()>& shouldStop = nullptr);
+
 // Bytes passMessages (with the disc it is given) holds at its peak for
 // `nodes` nodes, a disc of L offsets spanning `width` columns, and `threads`
 // workers: the likelihoods and three stores, the disc, and every worker's
