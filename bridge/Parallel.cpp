@@ -7,6 +7,7 @@ namespace parallel {
 namespace {
 
 std::atomic<int> threadFailureIn{0};
+std::atomic<int> refused{0};
 
 }  // namespace
 
@@ -28,8 +29,12 @@ bool threadStartFails() {
     int n = threadFailureIn.load();
     while (n > 0 && !threadFailureIn.compare_exchange_weak(n, n - 1)) {
     }
-    return n == 1;
+    if (n != 1) return false;
+    ++refused;
+    return true;
 }
+
+int refusedStarts() { return refused.load(); }
 
 void Pool::countStarted() {
     std::lock_guard<std::mutex> guard(lock_);
@@ -65,4 +70,5 @@ void Pool::wait() {
 extern "C" __attribute__((visibility("default"))) void regmexFailThreadCreation(int n) {
     parallel::failThreadStart(n);
 }
+extern "C" __attribute__((visibility("default"))) int regmexRefusedThreadStarts() { return parallel::refusedStarts(); }
 #endif

@@ -40,6 +40,9 @@ int workersFor(size_t items, size_t minItems = 1);
 void failThreadStart(int n);
 // Asked by the pool before each start; true consumes the armed failure.
 bool threadStartFails();
+// Starts the seam has refused so far, so that a test knows when a call made
+// fewer starts than the one it armed.
+int refusedStarts();
 
 class Pool {
 public:
