@@ -18,6 +18,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 
 class InterruptPoll {
 public:
@@ -43,6 +44,24 @@ private:
     volatile std::sig_atomic_t* interruptState_ = nullptr;
     std::chrono::steady_clock::time_point next_{};
     bool raised_ = false;
+};
+
+// The host's interrupt as the stop hook of a call's worker pool (Parallel.h),
+// empty when the host offers none, so that nothing is asked in vain.  Lives
+// on the host's calling thread for the call.
+class InterruptHook {
+public:
+    InterruptHook() {
+        if (poll_.available()) hook_ = [this] { return poll_.pending(); };
+    }
+    InterruptHook(const InterruptHook&) = delete;
+    InterruptHook& operator=(const InterruptHook&) = delete;
+
+    const std::function<bool()>& shouldStop() const { return hook_; }
+
+private:
+    mutable InterruptPoll poll_;  // asked through hook_, also of a const hook
+    std::function<bool()> hook_;
 };
 
 #endif

@@ -15,7 +15,6 @@ std::atomic<int> images{0};
 std::atomic<int> blocks{0};
 std::atomic<int> imageFailureIn{0};
 std::atomic<int> blockFailureIn{0};
-std::atomic<int> threadFailureIn{0};
 
 // True when the armed seam's countdown reaches this creation.
 bool due(std::atomic<int>& countdown) {
@@ -70,8 +69,6 @@ int liveBlocks() { return blocks.load(); }
 
 void failImageCreation(int n) { imageFailureIn = n; }
 void failAllocation(int n) { blockFailureIn = n; }
-void failThreadCreation(int n) { threadFailureIn = n; }
-bool threadCreationFails() { return due(threadFailureIn); }
 
 }  // namespace resources
 
@@ -83,5 +80,4 @@ REGMEX_PROBE int regmexLiveImages() { return resources::liveImages(); }
 REGMEX_PROBE int regmexLiveBlocks() { return resources::liveBlocks(); }
 REGMEX_PROBE void regmexFailImageCreation(int n) { resources::failImageCreation(n); }
 REGMEX_PROBE void regmexFailAllocation(int n) { resources::failAllocation(n); }
-REGMEX_PROBE void regmexFailThreadCreation(int n) { resources::failThreadCreation(n); }
 #endif

@@ -33,10 +33,7 @@ int liveBlocks();
 // returns null.
 void failImageCreation(int n);
 void failAllocation(int n);
-// The same for a plug-in's worker threads: the shell asks before each
-// creation and, when told so, fails it as pthread_create does (EAGAIN).
-void failThreadCreation(int n);
-bool threadCreationFails();
+// Worker threads have theirs in the pool (Parallel.h).
 
 }  // namespace resources
 

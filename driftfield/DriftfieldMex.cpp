@@ -285,12 +285,10 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         params.dataWeight = s.dataWeight;
         params.bandwidth = s.bandwidth;
         params.windowHalf = params.estimator == Estimator::MeanShift ? windowHalfOf(s.windowHalf) : 0;
-        InterruptPoll interrupt;
-        std::function<bool()> shouldStop;
-        if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
+        const InterruptHook interrupt;
+        const std::function<bool()>& shouldStop = interrupt.shouldStop();
         try {
-            const LabelDisc disc = buildLabelDisc(s.radius);
-            interrupted = !passMessages(lattice, map, disc, params, results, defaultThreadCount(), shouldStop);
+            interrupted = !moveNodes(lattice, map, s.radius, params, results, defaultThreadCount(), shouldStop);
         } catch (const std::bad_alloc&) {
             outOfMemory = true;
         }

@@ -22,7 +22,7 @@ int64_t columnHalfHeight(double r2, double dx) {
 
 }  // namespace
 
-LabelDisc buildLabelDisc(double r) {
+LabelDisc buildLabelDisc(double r, const std::function<bool()>& shouldStop) {
     LabelDisc disc;
     if (!(r > 0.0) || !(r < kLargestRadius)) return disc;
     const int64_t count = labelDiscCount(r);
@@ -30,6 +30,8 @@ LabelDisc buildLabelDisc(double r) {
     const int s = static_cast<int>(-r);  // toward zero: -2.5 starts at -2
     const double r2 = r * r;
     for (int dx = s; dx <= r; ++dx) {
+        // A column is at most 2r+1 offsets: cheap enough between two questions.
+        if (shouldStop && shouldStop()) return LabelDisc();
         for (int dy = s; dy <= r; ++dy) {
             const double fx = dx;
             const double fy = dy;

@@ -3,6 +3,7 @@
 #define REGMEX_DRIFTFIELD_LABELDISC_H
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace driftfield {
@@ -33,7 +34,9 @@ struct LabelDisc {
 // The enumeration starts at -r truncated toward zero; offsets on the circle
 // are left out.  r <= 0 (or not finite) gives an empty disc.  The caller
 // keeps r small enough for the disc to fit in memory (see labelDiscCount).
-LabelDisc buildLabelDisc(double r);
+// shouldStop, when given, is asked before each column; a yes gives an empty
+// disc.
+LabelDisc buildLabelDisc(double r, const std::function<bool()>& shouldStop = nullptr);
 
 // The number of offsets buildLabelDisc(r) keeps, found column by column
 // without enumerating them.

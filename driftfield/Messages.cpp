@@ -1,15 +1,12 @@
 #include "Messages.h"
 
 #include "Belief.h"
+#include "Parallel.h"
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <thread>
+#include <memory>
 
 namespace driftfield {
 
@@ -175,10 +172,7 @@ void pairMessage(bool senderFixed, const LabelDisc& disc, Point pR, Point pS, Po
         separablePass<false>(disc, senderLikelihoods, scratch, out);
 }
 
-int defaultThreadCount() {
-    const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : static_cast<int>(std::min(n, 8u));
-}
+int defaultThreadCount() { return parallel::coreCount(); }
 
 namespace {
 
@@ -198,81 +192,26 @@ struct Workspace {
     MeanShiftScratch meanShift;
 };
 
-// The stop request of one pass: asked of the caller's hook on the calling
-// thread, seen by every worker through the flag.
-class StopState {
-public:
-    explicit StopState(const std::function<bool()>& shouldStop)
-        : shouldStop_(shouldStop), caller_(std::this_thread::get_id()) {}
-
-    // Whether a stop was asked for, without asking again.
-    bool requested() const { return stop_.load(std::memory_order_relaxed); }
-
-    // Any thread; only the calling thread asks the hook.
-    bool stopped() {
-        if (requested()) return true;
-        if (shouldStop_ && std::this_thread::get_id() == caller_ && shouldStop_()) {
-            stop_.store(true, std::memory_order_relaxed);
-            return true;
-        }
-        return false;
-    }
-
-private:
-    const std::function<bool()>& shouldStop_;
-    const std::thread::id caller_;
-    std::atomic<bool> stop_{false};
-};
-
-// How long the calling thread waits for the workers between two questions
-// to the stop hook.
-constexpr std::chrono::milliseconds kStopPollWait{2};
-
-// Hands lines 0 .. count-1 to the workers one at a time.  Should a thread
-// fail to start (no thread, or no memory for its state), the ones running (at
-// least the calling thread) take its share; an exception leaving here with
-// workers still running would end the process.
+// Hands lines 0 .. count-1 to the pool's workers one at a time, the calling
+// thread among them.  Should a thread fail to start (no thread, or no memory
+// for its state), the ones running (at least the calling thread) take its
+// share.
 template <typename Work>
-void forEachLine(int count, std::vector<Workspace>& spaces, StopState& stop, Work work) {
+void forEachLine(int count, std::vector<Workspace>& spaces, parallel::Pool& pool, Work work) {
     std::atomic<int> next{0};
     // The stop is looked at before a line is taken, so the calling thread
     // asks at least once however quickly the others take every line.
     auto run = [&](Workspace& space) {
-        while (!stop.stopped()) {
+        while (!pool.stopping()) {
             const int line = next.fetch_add(1);
             if (line >= count) break;
             work(line, space);
         }
     };
-    std::mutex doneLock;
-    std::condition_variable doneSignal;
-    size_t done = 0;
-    auto worker = [&](Workspace& space) {
-        run(space);
-        std::lock_guard<std::mutex> guard(doneLock);
-        ++done;
-        doneSignal.notify_one();
-    };
-    std::vector<std::thread> workers;
     const size_t wanted = std::min(spaces.size(), static_cast<size_t>(count > 0 ? count : 1));
-    workers.reserve(wanted);
-    for (size_t t = 1; t < wanted; ++t) {
-        try {
-            workers.emplace_back(worker, std::ref(spaces[t]));
-        } catch (const std::exception&) {
-            break;
-        }
-    }
+    pool.start(1, static_cast<int>(wanted), [&](int t) { run(spaces[static_cast<size_t>(t)]); });
     run(spaces[0]);
-    {
-        std::unique_lock<std::mutex> wait(doneLock);
-        while (!doneSignal.wait_for(wait, kStopPollWait, [&] { return done == workers.size(); })) {
-            wait.unlock();
-            stop.stopped();
-            wait.lock();
-        }
-    }
-    for (std::thread& w : workers) w.join();
+    pool.wait();
 }
 
 }  // namespace
@@ -287,64 +226,86 @@ double passMemoryBytes(double nodes, double L, double width, int threads) {
     return stores + disc + threads * (scratch + vectors + meanShift);
 }
 
+namespace {
+
+// A store of L doubles per node, left unset: each sweep sets the slots of its
+// own line as it takes the line, so that no pass spends its first moments
+// filling hundreds of megabytes before it can notice a stop, and the pages
+// are first touched by the workers that use them.
+std::unique_ptr<double[]> unsetStore(size_t doubles) { return std::unique_ptr<double[]>(new double[doubles]); }
+
+}  // namespace
+
 bool passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
                   NodeResult* results, int threads, const std::function<bool()>& shouldStop) {
     const int M = lattice.rows;
     const int N = lattice.cols;
     const int L = disc.count();
     if (M <= 0 || N <= 0 || L <= 0) return true;
+    parallel::Pool pool(shouldStop);
+    if (pool.stopping()) return false;
     const size_t nodes = static_cast<size_t>(M) * static_cast<size_t>(N);
     const size_t stride = static_cast<size_t>(L);
 
-    std::vector<double> likelihood(nodes * stride);
-    std::vector<double> fromLeft(nodes * stride, 1.0);
-    std::vector<double> fromRight(nodes * stride, 1.0);
-    std::vector<double> fromAbove(nodes * stride, 1.0);
+    // Likelihoods are set for free nodes only, and only those are read.
+    const std::unique_ptr<double[]> likelihood = unsetStore(nodes * stride);
+    const std::unique_ptr<double[]> fromLeft = unsetStore(nodes * stride);
+    const std::unique_ptr<double[]> fromRight = unsetStore(nodes * stride);
+    const std::unique_ptr<double[]> fromAbove = unsetStore(nodes * stride);
     // fromBelow is never stored: the last sweep evaluates each node as soon
     // as its message from below is known.
     std::vector<Workspace> spaces;
     const int workers = std::max(1, threads);
     spaces.reserve(static_cast<size_t>(workers));
-    for (int t = 0; t < workers; ++t) spaces.emplace_back(disc);
+    for (int t = 0; t < workers && !pool.stopping(); ++t) spaces.emplace_back(disc);
+    if (pool.stopped()) return false;
 
     const Point* P = lattice.positions;
     const Point* Q = lattice.references;
     const unsigned char* fixed = lattice.fixed;
-    auto at = [stride](std::vector<double>& v, int slot) { return v.data() + static_cast<size_t>(slot) * stride; };
+    auto at = [stride](const std::unique_ptr<double[]>& v, int slot) {
+        return v.get() + static_cast<size_t>(slot) * stride;
+    };
     auto step = [&](int receiver, int sender, const double* senderStore, double* receiverStore, Workspace& w) {
         pairMessage(fixed[sender] != 0, disc, P[receiver], P[sender], Q[receiver], Q[sender], at(likelihood, sender),
                     params.maxProduct, params.pairWeight, w.scratch, w.message.data());
         normalizedProduct(w.message.data(), senderStore, receiverStore, L);
     };
 
-    StopState stop(shouldStop);
-    forEachLine(M, spaces, stop, [&](int y, Workspace& w) {
-        for (int x = 0; x < N; ++x) {
+    // Every message starts as 1 (a first node's, a fixed node's stay so).
+    forEachLine(M, spaces, pool, [&](int y, Workspace& w) {
+        for (int x = 0; x < N && !pool.stopping(); ++x) {
             const int n = lattice.slot(y, x);
+            std::fill(at(fromLeft, n), at(fromLeft, n) + L, 1.0);
+            std::fill(at(fromRight, n), at(fromRight, n) + L, 1.0);
             if (!fixed[n]) discLikelihoods(map, disc, P[n], params.dataWeight, at(likelihood, n));
         }
-        for (int x = 1; x < N && !stop.stopped(); ++x) {
+        for (int x = 1; x < N && !pool.stopping(); ++x) {
             const int r = lattice.slot(y, x);
             const int s = lattice.slot(y, x - 1);
             if (!fixed[r]) step(r, s, at(fromLeft, s), at(fromLeft, r), w);
         }
-        for (int x = N - 2; x >= 0 && !stop.stopped(); --x) {
+        for (int x = N - 2; x >= 0 && !pool.stopping(); --x) {
             const int r = lattice.slot(y, x);
             const int s = lattice.slot(y, x + 1);
             if (!fixed[r]) step(r, s, at(fromRight, s), at(fromRight, r), w);
         }
     });
-    if (stop.requested()) return false;
+    if (pool.stopped()) return false;
 
-    forEachLine(N, spaces, stop, [&](int x, Workspace& w) {
-        for (int y = 1; y < M && !stop.stopped(); ++y) {
+    forEachLine(N, spaces, pool, [&](int x, Workspace& w) {
+        for (int y = 0; y < M && !pool.stopping(); ++y) {
+            const int n = lattice.slot(y, x);
+            std::fill(at(fromAbove, n), at(fromAbove, n) + L, 1.0);
+        }
+        for (int y = 1; y < M && !pool.stopping(); ++y) {
             const int r = lattice.slot(y, x);
             const int s = lattice.slot(y - 1, x);
             if (!fixed[r]) step(r, s, at(fromAbove, s), at(fromAbove, r), w);
         }
         double* below = w.runA.data();  // fromBelow of the node under the current one
         double* current = w.runB.data();
-        for (int y = M - 1; y >= 0 && !stop.stopped(); --y) {
+        for (int y = M - 1; y >= 0 && !pool.stopping(); --y) {
             const int r = lattice.slot(y, x);
             if (y == M - 1 || fixed[r])
                 std::fill(current, current + L, 1.0);
@@ -356,7 +317,16 @@ bool passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDi
             std::swap(below, current);
         }
     });
-    return !stop.requested();
+    return !pool.stopped();
+}
+
+bool moveNodes(const LatticeView& lattice, const ScoreMap& map, double radius, const FieldParams& params,
+               NodeResult* results, int threads, const std::function<bool()>& shouldStop) {
+    bool stopped = false;
+    const std::function<bool()> stopDisc = [&] { return stopped = shouldStop && shouldStop(); };
+    const LabelDisc disc = buildLabelDisc(radius, stopDisc);
+    if (stopped) return false;
+    return passMessages(lattice, map, disc, params, results, threads, shouldStop);
 }
 
 }  // namespace driftfield

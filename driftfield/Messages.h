@@ -46,8 +46,8 @@ void pairMessage(bool senderFixed, const LabelDisc& disc, Point pR, Point pS, Po
                  const double* senderLikelihoods, bool maxProduct, double lambda, MessageScratch& scratch,
                  double* out);
 
-// The worker count used when the caller does not choose: the hardware's,
-// at most 8.
+// The worker count used when the caller does not choose: the pool's rule,
+// one per core (parallel::coreCount).
 int defaultThreadCount();
 
 // Runs the four sweeps (left-to-right, right-to-left, top-down, bottom-up).
@@ -57,13 +57,21 @@ int defaultThreadCount();
 // `threads` workers; each line is computed the same way whichever worker
 // takes it, so the results do not depend on the count.  May throw
 // std::bad_alloc; never calls the host.
-// shouldStop, when given, is called on the calling thread only: between the
-// nodes it computes itself and, once its lines are done, every few
-// milliseconds while it waits for the other workers.  When it answers true
+// shouldStop, when given, is called on the calling thread only: before the
+// stores are allocated, between the nodes it computes itself (setting their
+// store slots, sampling their likelihoods, passing their messages) and, once
+// its lines are done, every few milliseconds while it waits for the other
+// workers.  When it answers true
 // every worker stops before its next node, all are joined, and the pass
 // returns false with the results unfinished.
 bool passMessages(const LatticeView& lattice, const ScoreMap& map, const LabelDisc& disc, const FieldParams& params,
                   NodeResult* results, int threads, const std::function<bool()>& shouldStop = nullptr);
+
+// The call's whole computation: the disc of the radius (buildLabelDisc),
+// then passMessages, shouldStop asked between the disc's columns as well.
+// False when stopped.
+bool moveNodes(const LatticeView& lattice, const ScoreMap& map, double radius, const FieldParams& params,
+               NodeResult* results, int threads, const std::function<bool()>& shouldStop = nullptr);
 
 // Bytes passMessages (with the disc it is given) holds at its peak for
 // `nodes` nodes, a disc of L offsets spanning `width` columns, and `threads`

@@ -1,5 +1,6 @@
 #include "BlockDetection.h"
 
+#include "Parallel.h"
 #include "Resources.h"
 
 #include <opencv2/core.hpp>
@@ -8,25 +9,16 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 namespace gridcorners {
 
 namespace {
-
-// How long the calling thread waits for the workers between two looks at
-// shouldStop.
-const std::chrono::milliseconds kPollInterval(4);
 
 // What one worker owns: a header of its own over a shared image, for its
 // region of interest, or an image of one block for the pixels of a matrix;
@@ -51,10 +43,6 @@ struct Shared {
     int blocksY;
     std::atomic<int> next{0};               // how many blocks were taken
     std::atomic<int> firstFailure{INT_MAX};  // lowest block that failed so far
-    std::atomic<bool> stop{false};
-    std::mutex mu;
-    std::condition_variable finishedOne;
-    int finished = 0;
 };
 
 void copyMessage(const char* text, char* buf, size_t size) {
@@ -134,21 +122,18 @@ int rasterIndex(const Shared& s, int k) {
     return (k % s.blocksY) * s.blocksX + k / s.blocksY;
 }
 
-// Takes blocks until none is left or the run is stopped.  poll is given
-// only when the loop runs on the calling thread.
-void runBlocks(Worker& w, Shared& s, const std::function<bool()>* poll) {
+// Takes blocks until none is left or the run is stopped; on the calling
+// thread the pool asks its hook before each block.
+void runBlocks(Worker& w, Shared& s, parallel::Pool& pool) {
     const int blocks = s.slots->blocks;
     for (;;) {
-        if (s.stop.load()) return;
+        if (pool.stopped()) return;
         const int k = s.next.fetch_add(1);
         if (k >= blocks) return;
         const int b = rasterIndex(s, k);
         // Blocks after a failed one are skipped, those before it still run.
         if (b > s.firstFailure.load()) continue;
-        if (poll && *poll && (*poll)()) {
-            s.stop.store(true);
-            return;
-        }
+        if (pool.stopping()) return;
         try {
             s.slots->counts[b] = detectBlock(w, s, b);
         } catch (const cv::Exception& e) {
@@ -159,13 +144,6 @@ void runBlocks(Worker& w, Shared& s, const std::function<bool()>* poll) {
             record(w, s, b, RunStatus::failed, e.what());
         }
     }
-}
-
-void workerMain(Worker* w, Shared* s) {
-    runBlocks(*w, *s, nullptr);
-    std::lock_guard<std::mutex> lock(s->mu);
-    ++s->finished;
-    s->finishedOne.notify_one();
 }
 
 void releaseWorker(Worker& w) {
@@ -192,30 +170,11 @@ void makeWorker(Worker& w, const Pixels& p) {
 // One thread per worker while the calling thread waits and polls.  A
 // system out of threads may refuse some: those started share all blocks,
 // and with none started the calling thread runs them itself.
-void runThreaded(std::vector<Worker>& workers, Shared& s, const std::function<bool()>& shouldStop) {
-    std::vector<std::thread> threads;
-    threads.reserve(workers.size());
-    for (Worker& w : workers) {
-        if (resources::threadCreationFails()) break;
-        try {
-            threads.emplace_back(workerMain, &w, &s);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    const int started = static_cast<int>(threads.size());
-    if (started == 0) {
-        runBlocks(workers[0], s, &shouldStop);
-        return;
-    }
-    for (;;) {
-        {
-            std::unique_lock<std::mutex> lock(s.mu);
-            if (s.finishedOne.wait_for(lock, kPollInterval, [&] { return s.finished == started; })) break;
-        }
-        if (shouldStop && !s.stop.load() && shouldStop()) s.stop.store(true);
-    }
-    for (std::thread& t : threads) t.join();
+void runThreaded(std::vector<Worker>& workers, Shared& s, parallel::Pool& pool) {
+    const int started =
+        pool.start(0, static_cast<int>(workers.size()), [&](int i) { runBlocks(workers[static_cast<size_t>(i)], s, pool); });
+    if (started == 0) runBlocks(workers[0], s, pool);
+    pool.wait();
 }
 
 }  // namespace
@@ -255,9 +214,7 @@ Pixels matrixPixels(const unsigned char* data, int rows, int cols, bool logical)
 }
 
 int machineWorkers(const BlockGrid& grid) {
-    const unsigned cores = std::thread::hardware_concurrency();
-    const long blocks = static_cast<long>(grid.blocksX) * static_cast<long>(grid.blocksY);
-    return static_cast<int>(std::max(1L, std::min(static_cast<long>(cores == 0 ? 1 : cores), blocks)));
+    return parallel::workersFor(static_cast<size_t>(grid.blocksX) * static_cast<size_t>(grid.blocksY));
 }
 
 BlockRun detectBlocks(const Pixels& pixels, const DetectOptions& options, int workerCount, const Slots& slots,
@@ -273,13 +230,14 @@ BlockRun detectBlocks(const Pixels& pixels, const DetectOptions& options, int wo
     const int count = std::max(1, std::min(workerCount, slots.blocks));
 
     std::vector<Worker> workers;
+    parallel::Pool pool(shouldStop);
     try {
         workers.resize(static_cast<size_t>(count));
         for (Worker& w : workers) makeWorker(w, pixels);
         if (count == 1)
-            runBlocks(workers[0], s, &shouldStop);
+            runBlocks(workers[0], s, pool);
         else
-            runThreaded(workers, s, shouldStop);
+            runThreaded(workers, s, pool);
     } catch (const cv::Exception& e) {
         run.status = outOfMemory(e) ? RunStatus::outOfMemory : RunStatus::failed;
         copyMessage(e.what(), run.message, sizeof run.message);
@@ -298,7 +256,7 @@ BlockRun detectBlocks(const Pixels& pixels, const DetectOptions& options, int wo
         std::snprintf(run.message, sizeof run.message, "%s", first->message);
         return run;
     }
-    if (s.stop.load()) {
+    if (pool.stopped()) {
         run.status = RunStatus::stopped;
         return run;
     }

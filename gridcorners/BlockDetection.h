@@ -62,7 +62,8 @@ struct Pixels {
 Pixels imagePixels(const IplImage* image);
 Pixels matrixPixels(const unsigned char* data, int rows, int cols, bool logical);
 
-// One worker per core, at most one per block.
+// The pool's rule: one worker per core (at most parallel::kMostWorkers), at
+// most one per block.
 int machineWorkers(const BlockGrid& grid);
 
 // Detects every block of the pixels into slots.  Each worker makes its own

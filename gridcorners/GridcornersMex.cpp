@@ -265,9 +265,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const BlockGrid grid = blockGrid(W, H);
     const Slots slots = slotsIn(buffer, grid, o.limit);
     const DetectOptions options{o.distance, o.quality, o.limit, o.adaptive};
-    InterruptPoll interrupt;
-    std::function<bool()> shouldStop;
-    if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
+    const InterruptHook interrupt;
+    const std::function<bool()>& shouldStop = interrupt.shouldStop();
     const BlockRun run = detectBlocks(pixels, options, machineWorkers(grid), slots, shouldStop);
     resources::releaseImage(image);
     if (run.status != RunStatus::done) {

@@ -2,9 +2,7 @@
 
 #include "Parallel.h"
 
-#include <atomic>
 #include <cmath>
-#include <thread>
 
 namespace warpmatch {
 
@@ -28,16 +26,10 @@ bool coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, siz
                     float* smallY, size_t strideY, int workers, const std::function<bool()>& shouldStop) {
     const size_t nodes = static_cast<size_t>(g.Mq) * static_cast<size_t>(g.Nq);
     if (workers <= 0) workers = parallel::workersFor(nodes * static_cast<size_t>(s.K + 1), kMinTermsPerWorker);
-    std::atomic<bool> stop{false};
-    const std::thread::id caller = std::this_thread::get_id();
-    parallel::forRanges(static_cast<size_t>(g.Mq), workers, [&](size_t begin, size_t end) {
-        const bool asks = shouldStop && std::this_thread::get_id() == caller;
+    parallel::Pool pool(shouldStop);
+    parallel::forRanges(pool, static_cast<size_t>(g.Mq), workers, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) {
-            if (stop.load(std::memory_order_relaxed)) return;
-            if (asks && shouldStop()) {
-                stop.store(true, std::memory_order_relaxed);
-                return;
-            }
+            if (pool.stopping()) return;
             const double Y = static_cast<double>(i) * g.stepY;
             for (int j = 0; j < g.Nq; ++j) {
                 double vx, vy;
@@ -47,7 +39,7 @@ bool coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, siz
             }
         }
     });
-    return !stop.load(std::memory_order_relaxed);
+    return !pool.stopped();
 }
 
 }  // namespace warpmatch

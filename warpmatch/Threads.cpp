@@ -17,10 +17,7 @@ std::mutex runLock;
 void WorkerLog::record(WorkerEventKind kind, int value) {
     std::lock_guard<std::mutex> guard(lock);
     if (count < 2 * kMaxWorkers) events[count++] = WorkerEvent{kind, value};
-    if (kind == kWorkerExit) {
-        ++exits;
-        exited.notify_all();
-    }
+    if (kind == kWorkerExit) ++exits;
 }
 
 void* ThreadProc(void* arg) {
@@ -28,9 +25,10 @@ void* ThreadProc(void* arg) {
     p.log->record(kWorkerStart, p.end);
     if (p.start < p.end) {
         InversionInput in{{p.coefX, p.coefY, p.ctrlX, p.ctrlY, p.count}, p.targetX, p.targetY};
-        invertRange(in, p.start, p.end, p.outX, p.outY, p.stop);
+        invertRange(in, p.start, p.end, p.outX, p.outY, &p.pool->stopFlag());
     }
     p.log->record(kWorkerExit, p.end);
+    p.pool->finished();
     pthread_exit(nullptr);
     return nullptr;  // winpthreads does not declare pthread_exit noreturn
 }
@@ -41,46 +39,28 @@ ThreadRun runInversionThreads(const InversionInput& in, double* outX, double* ou
     if (!fns) fns = &kPosixThreads;
     std::lock_guard<std::mutex> serial(runLock);
     ThreadRun run;
-    std::atomic<bool> stop{false};
+    parallel::Pool pool(shouldStop);
     int start[kMaxWorkers], end[kMaxWorkers];
     run.workers = partitionPoints(in.spline.K, start, end);
     for (int i = 0; i < run.workers; ++i) {
         param[i] = ThreadParam{in.spline.ctrlX, in.spline.ctrlY, in.targetX, in.targetY,
                                in.spline.coefX, in.spline.coefY, outX, outY,
-                               start[i], end[i], in.spline.K, log, &stop};
+                               start[i], end[i], in.spline.K, log, &pool};
     }
-    for (int i = 0; i < run.workers; ++i) {
-        int rc = fns->create(&hThread[i], nullptr, ThreadProc, &param[i]);
-        if (rc != 0) {
-            run.createError = rc;
-            run.failedWorker = i;
-            break;
-        }
-        ++run.started;
-    }
-    if (shouldStop) {
-        // Asked without the log's lock held: the caller may ask its host.
-        std::unique_lock<std::mutex> wait(log->lock);
-        while (!log->exited.wait_for(wait, kStopPollWait, [&] { return log->exits >= run.started; })) {
-            if (run.stopped) continue;
-            wait.unlock();
-            run.stopped = shouldStop();
-            wait.lock();
-            if (run.stopped) stop.store(true, std::memory_order_relaxed);
-        }
-    }
+    run.started = pool.launch(
+        0, run.workers, [&](int i) { return fns->create(&hThread[i], nullptr, ThreadProc, &param[i]); },
+        &run.createError);
+    if (run.createError != 0) run.failedWorker = run.started;
+    // Every started worker has left the caller's buffers before any join, so
+    // a failed join leaves none of them running on them.
+    pool.wait();
+    run.stopped = pool.stopped();
     for (int i = 0; i < run.started; ++i) {
         int rc = fns->join(hThread[i], nullptr);
         if (rc != 0 && run.joinError == 0) {
             run.joinError = rc;
             if (run.failedWorker < 0) run.failedWorker = i;
         }
-    }
-    if (run.joinError != 0) {
-        // A worker whose join failed may still be running; its exit event is
-        // the last moment it touches the caller's buffers.
-        std::unique_lock<std::mutex> wait(log->lock);
-        log->exited.wait(wait, [&] { return log->exits >= run.started; });
     }
     return run;
 }

@@ -2,20 +2,19 @@
 // range of points (see Partition.h) and writes only that range of the two
 // result buffers.  Workers never call into the host: they record their start
 // and exit into a WorkerLog, which the calling thread prints after the joins.
-// While they run, the calling thread waits in steps of a few milliseconds and
-// asks its caller between steps whether to stop; then it sets a flag that the
-// workers check between points.
+// They run in the bridge's worker pool, started through pthread_create with
+// the design's param and hThread: while they run, the calling thread waits in
+// steps of a few milliseconds and asks its caller between steps whether to
+// stop; then the pool sets the flag that the workers check between points.
 #ifndef REGMEX_WARPMATCH_THREADS_H
 #define REGMEX_WARPMATCH_THREADS_H
 
 #include "Inversion.h"
+#include "Parallel.h"
 #include "Partition.h"
 
 #include <pthread.h>
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -32,7 +31,6 @@ struct WorkerEvent {
 // Start and exit events of one call, in the order they happened.
 struct WorkerLog {
     std::mutex lock;
-    std::condition_variable exited;
     int count = 0;
     int exits = 0;
     WorkerEvent events[2 * kMaxWorkers];
@@ -56,7 +54,7 @@ struct ThreadParam {
     int32_t end;
     int32_t count;  // K
     WorkerLog* log;
-    const std::atomic<bool>* stop;  // set by the calling thread: leave the range unfinished
+    parallel::Pool* pool;  // its stop flag: leave the range unfinished; told when the worker is done
 };
 
 // Rewritten by every call; one call at a time (runInversionThreads serialises).
@@ -80,10 +78,6 @@ struct ThreadRun {
     bool stopped = false;  // shouldStop asked for it: some points were left unfinished
     bool ok() const { return createError == 0 && joinError == 0; }
 };
-
-// How long the calling thread waits for its workers between two questions
-// to shouldStop.
-constexpr std::chrono::milliseconds kStopPollWait{2};
 
 // Partitions the K points, runs the workers and waits for all of them.  When
 // a creation fails no further worker is created; every started worker is

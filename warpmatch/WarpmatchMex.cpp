@@ -18,7 +18,6 @@
 #include "Threads.h"
 #include "WarpMaps.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -146,14 +145,6 @@ struct HostArrays {
     }
 };
 
-// pthread_create, unless a test has asked this creation to fail.
-int createWorker(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*), void* arg) {
-    if (resources::threadCreationFails()) return EAGAIN;
-    return pthread_create(thread, attr, start, arg);
-}
-
-const ThreadFunctions kWorkerThreads = {createWorker, pthread_join};
-
 }  // namespace
 
 // MATLAB unwinds a failing host call without destructors, so every host
@@ -216,9 +207,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
     // The coarse spline evaluation costs K kernel values per node, as long
     // as the point search per point for a picture of some megapixels.
-    InterruptPoll interrupt;
-    std::function<bool()> shouldStop;
-    if (interrupt.available()) shouldStop = [&interrupt] { return interrupt.pending(); };
+    const InterruptHook interrupt;
+    const std::function<bool()>& shouldStop = interrupt.shouldStop();
     if (!failure[0]) {
         markStage(kStageConvert);
         warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure, shouldStop, false);
@@ -251,7 +241,7 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     static WorkerLog log;
     if (outX && outY) {
         log.reset();
-        run = runInversionThreads(points, outX, outY, &log, &kWorkerThreads, shouldStop);
+        run = runInversionThreads(points, outX, outY, &log, nullptr, shouldStop);
         for (int i = 0; i < log.count; ++i)
             mexPrintf(log.events[i].kind == kWorkerStart ? "Thread start %d\n" : "Thread Exit %d\n",
                       log.events[i].value);

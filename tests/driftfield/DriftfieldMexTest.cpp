@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <random>
@@ -474,6 +475,48 @@ TEST_F(Driftfield, InterruptStopsEveryWorkerAndReleasesEverything) {
     // The next call runs in full.
     Field small(3, 4, 9);
     expectLiteral(small, call(small.args()));
+}
+
+// This process's resident memory in kB: now (VmRSS) or at its peak since
+// the last resetPeakResident (VmHWM).  Linux only, as the tests are.
+long residentKb(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field)));
+    return -1;
+}
+void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Ctrl-C early in a call whose message stores take 400 MB (100x100 nodes,
+// radius 20: 1,257 offsets each): the call must stop before it has filled
+// them, since filling them alone takes longer than a user waits.  A set-up
+// that asked nothing before building the disc, allocating and filling the
+// stores and sampling the scores would touch all of it first.
+TEST_F(Driftfield, InterruptEarlyStopsBeforeTheStoresAreFilled) {
+    struct Case {
+        const char* what;
+        void (*raise)();
+    };
+    const Case cases[] = {
+        {"raised before the call", [] { mexhost::raiseInterrupt(); }},
+        {"after 1 poll", [] { mexhost::raiseInterruptAfterPolls(1); }},
+        {"after 3 polls", [] { mexhost::raiseInterruptAfterPolls(3); }},
+    };
+    Field f(100, 100, 12, 0.1);
+    f.radius = 20;
+    const std::vector<ArrayPtr> a = f.args();
+    for (const Case& c : cases) {
+        resetPeakResident();
+        const long before = residentKb("VmRSS:");
+        c.raise();
+        const mexhost::CallResult r = call(a);
+        const long grew = residentKb("VmHWM:") - before;
+        EXPECT_EQ(r.errorId, "driftfield:interrupted") << c.what << ": " << r.errorMessage;
+        EXPECT_TRUE(r.leakFree()) << c.what;
+        ASSERT_GT(before, 0) << "no VmRSS in /proc/self/status";
+        EXPECT_LT(grew, 64 * 1024) << c.what << ": the resident set grew by " << grew << " kB";
+    }
 }
 
 // What the help promises for a tiny mean-shift bandwidth: with a candidate

@@ -302,7 +302,7 @@ TEST(Messages, ResultsDoNotDependOnTheWorkerCount) {
     for (double mode : {1.0, 0.0, 2.0}) {
         const Setting st{4.0, mode, 1.5, 2.0, 1.2, 2};
         const std::vector<NodeResult> one = product(s, st, 1);
-        for (int threads : {2, 3, 8, 40}) {
+        for (int threads : {2, 3, 7, 8, 40}) {
             const std::vector<NodeResult> many = product(s, st, threads);
             for (size_t n = 0; n < s.P.size(); ++n) {
                 if (s.fixed[n]) continue;

@@ -245,9 +245,45 @@ TEST_F(FaultInjection, WarpmatchThreadsAndBlocksFailWithItsOwnIdentifiers) {
         const char* id;
         int expected;  // K = 25: two workers; outX and outY
     };
-    for (const Case& c : {Case{"regmexFailThreadCreation", "warpmatch:thread", 2},
-                          Case{"regmexFailAllocation", "warpmatch:outOfMemory", 2}}) {
+    // Its threads: EachWorkerStartInTurnIsRefused.
+    for (const Case& c : {Case{"regmexFailAllocation", "warpmatch:outOfMemory", 2}}) {
         EXPECT_EQ(untilSuccess(w, [&](int n) { arm(p, c.seam, n); }, {c.id}), c.expected) << c.seam;
+    }
+}
+
+// Each worker start of a call in turn refused, as a system out of threads
+// refuses one: every loop carries on without that worker and gives the
+// plain call's results, except warpmatch's point inversion, whose design
+// starts its partition's workers or fails (K = 25: two workers).
+TEST_F(FaultInjection, EachWorkerStartInTurnIsRefused) {
+    for (const Call& c : validCalls()) {
+        const mexhost::Plugin& p = plugin(c.plugin);
+        auto refused = reinterpret_cast<int (*)()>(p.symbol("regmexRefusedThreadStarts"));
+        ASSERT_NE(refused, nullptr) << c.what;
+        const mexhost::CallResult plain = p.call(c.nlhs, c.list());
+        ASSERT_TRUE(plain.ok) << c.what << ": " << plain.errorMessage;
+        const std::vector<double> expected = mexhost::values(plain.outputs[0].get());
+        const size_t arrays = mexhost::liveArrays(), blocks = mexhost::liveBlocks();
+        int failed = 0, n = 1;
+        for (;; ++n) {
+            ASSERT_LT(n, 1000) << c.what;
+            const int before = refused();
+            arm(p, "regmexFailThreadCreation", n);
+            const mexhost::CallResult r = p.call(c.nlhs, c.list());
+            arm(p, "regmexFailThreadCreation", 0);
+            if (refused() == before) break;  // fewer than n starts: each has been refused once
+            const std::string what = c.what + ", start " + std::to_string(n);
+            if (r.ok) {
+                EXPECT_EQ(mexhost::values(r.outputs[0].get()), expected) << what;
+                EXPECT_TRUE(r.leakFree()) << what;
+            } else {
+                EXPECT_EQ(r.errorId, "warpmatch:thread") << what << ": " << r.errorMessage;
+                ++failed;
+                expectNothingAlive(p, r, arrays, blocks, what);
+            }
+        }
+        EXPECT_EQ(failed, c.plugin == "warpmatch" ? 2 : 0) << c.what;
+        std::printf("%-40s %3d worker starts\n", c.what.c_str(), n - 1);
     }
 }
 

@@ -6,6 +6,8 @@ function interrupt_case (what, ready)
   %                                         the search alone runs for minutes
   %   interrupt_case ('driftfield', READY)  a 50x50 lattice at radius 40
   %                                         (5,025 offsets per node)
+  %   interrupt_case ('driftfield-early', READY)  a 100x100 lattice at radius
+  %                                         20, interrupted while it sets up
   %     Each writes the file READY just before the long call, so the test
   %     knows when to send SIGINT.
   %   interrupt_case ('warpmatch-next')     short calls that must work after
@@ -24,6 +26,11 @@ function interrupt_case (what, ready)
       [pos, ref, map] = lattice (50, 50);
       signal_ready (ready);
       S = driftfield (pos, ref, 2, 1, 1, 6, 40, map, 0, 1.2, zeros (50, 50));
+      printf ("NOT INTERRUPTED %d\n", numel (S));
+    case "driftfield-early"
+      [pos, ref, map] = lattice (100, 100);
+      signal_ready (ready);
+      S = driftfield (pos, ref, 2, 1, 1, 6, 20, map, 0, 1.2, zeros (100, 100));
       printf ("NOT INTERRUPTED %d\n", numel (S));
     case "warpmatch-next"
       evalc ("pts = warpmatch ([0; 0; 10.5; 1; 0], [0; 0; -4; 0; 1], [20; 50], [30; 40], [40.5; 50.5], [26; 40], [], [], ones (60, 80));");
