@@ -11,8 +11,8 @@ mexhost::CallResult check(void (*fn)(int, mxArray**, int, const mxArray**), cons
     return mexhost::callEntry(fn, "argcheck", 0, {arg});
 }
 
-constexpr mexargs::Arg kLimit{3, "limit", "demo", "scalar"};
-constexpr mexargs::Arg kPicture{0, "picture", "demo", "picture"};
+constexpr mexargs::Arg kLimit{3, "demo", mexargs::required("limit", "scalar")};
+constexpr mexargs::Arg kPicture{0, "demo", mexargs::required("picture", "picture")};
 
 void scalarCheck(int, mxArray**, int, const mxArray** prhs) { mexargs::realScalar(kLimit, prhs[0]); }
 
