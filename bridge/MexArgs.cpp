@@ -67,6 +67,19 @@ void listOptions(const ArgSpec* specs, int count, char* list, size_t size) {
         if (specs[i].kind == Kind::option) appendQuoted(list, size, specs[i].name);
 }
 
+void listChoices(const char* const* choices, char* list, size_t size) {
+    list[0] = '\0';
+    for (const char* const* c = choices; c && *c; ++c) appendQuoted(list, size, *c);
+}
+
+// The index of the choice a text names, or -1.
+int findChoice(const char* const* choices, const char* text) {
+    int i = 0;
+    for (const char* const* c = choices; c && *c; ++c, ++i)
+        if (sameText(*c, text)) return i;
+    return -1;
+}
+
 // The table slot of the option a text names, or -1.
 int findOption(const ArgSpec* specs, int count, const char* text) {
     for (int i = 0; i < count; ++i)
@@ -158,11 +171,20 @@ Inputs parseInputs(const char* plugin, const char* usage, int maxResults, const 
     in.prhs = prhs;
     for (int& at : in.at) at = -1;
     char text[kTextBuffer];
+    char names[512];
+    listOptions(specs, count, names, sizeof names);
     int next = 0;
     for (; next < positional && next < nrhs; ++next) {
         if (next >= required && hasOptions && isText(prhs[next])) {
             readText(prhs[next], text);
             if (!specs[next].choices || findOption(specs, count, text) >= 0) break;
+            // Neither an option nor a choice: the caller may have meant either.
+            if (findChoice(specs[next].choices, text) < 0) {
+                char list[512];
+                listChoices(specs[next].choices, list, sizeof list);
+                failArg(Arg{next, plugin, specs[next]}, " must be one of %s or an option name (%s), got '%s'", list,
+                        names, text);
+            }
         }
         in.at[next] = next;
     }
@@ -170,8 +192,6 @@ Inputs parseInputs(const char* plugin, const char* usage, int maxResults, const 
 
     char id[96];
     std::snprintf(id, sizeof id, "%s:option", plugin);
-    char names[512];
-    listOptions(specs, count, names, sizeof names);
     for (; next < nrhs; next += 2) {
         const mxArray* name = prhs[next];
         if (!isText(name)) {
@@ -211,15 +231,14 @@ double realScalar(const Arg& arg, const mxArray* a) {
 
 int choice(const Arg& arg, const mxArray* a) {
     if (!a && arg.spec.kind != Kind::required) return static_cast<int>(arg.spec.byDefault);
-    char list[512] = "";
-    for (const char* const* c = arg.spec.choices; c && *c; ++c) appendQuoted(list, sizeof list, *c);
+    char list[512];
+    listChoices(arg.spec.choices, list, sizeof list);
     if (!isText(a)) refuse(arg, a, " must be one of %s", list);
     char text[kTextBuffer];
     readText(a, text);
-    int i = 0;
-    for (const char* const* c = arg.spec.choices; c && *c; ++c, ++i)
-        if (sameText(*c, text)) return i;
-    failArg(arg, " must be one of %s, got '%s'", list, text);
+    const int i = findChoice(arg.spec.choices, text);
+    if (i < 0) failArg(arg, " must be one of %s, got '%s'", list, text);
+    return i;
 }
 
 double elementValue(const mxArray* a, size_t i) {

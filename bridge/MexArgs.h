@@ -90,10 +90,11 @@ struct Arg {
 // then options): refuses too few arguments, too many positional ones (when the
 // table has no options) and more than maxResults results, with the usage line
 // quoted, then finds the options.  In the place of an optional argument, a
-// text begins the options unless that argument is a choice and the text names
-// no option.  Option names match case-insensitively; a repeated option keeps
-// its last value.  An unknown name, a name that is not a text and a name
-// without a value are refused as "<plugin>:option".
+// text begins the options, unless that argument is a choice: then a text
+// naming an option begins them, one naming a choice is the argument, and any
+// other is refused as the argument.  Option names match case-insensitively;
+// a repeated option keeps its last value.  An unknown name, a name that is not
+// a text and a name without a value are refused as "<plugin>:option".
 Inputs parseInputs(const char* plugin, const char* usage, int maxResults, const ArgSpec* specs, int count, int nlhs,
                    int nrhs, const mxArray* const* prhs);
 
