@@ -62,8 +62,8 @@ struct Inputs {
 };
 
 // One table entry of a plug-in.  slot is its place in the table, which for a
-// positional argument is also its index in prhs; number() is the position a
-// MATLAB user counts, from 1.
+// positional argument is also its index in prhs; number() is then the
+// position a MATLAB user counts, from 1 (messages name an option instead).
 struct Arg {
     int slot;
     const char* plugin;
