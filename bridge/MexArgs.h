@@ -104,7 +104,8 @@ constexpr bool orderedFrom(const ArgSpec* specs, int count, int i) {
            (static_cast<int>(specs[i].kind) <= static_cast<int>(specs[i + 1].kind) && orderedFrom(specs, count, i + 1));
 }
 constexpr bool declaredFrom(const ArgSpec* specs, int count, int i) {
-    return i >= count || (specs[i].name && specs[i].mnemonic && specs[i].mnemonic[0] && declaredFrom(specs, count, i + 1));
+    return i >= count ||
+           (specs[i].name && specs[i].mnemonic && specs[i].mnemonic[0] && declaredFrom(specs, count, i + 1));
 }
 }  // namespace detail
 
