@@ -28,27 +28,31 @@ using namespace driftfield;
 
 namespace {
 
-const char* const kUsage =
-    "[scores, P] = driftfield(positions, reference, windowHalf, mode, pairWeight, dataWeight, "
-    "radius, scoreMap, skipEval, bandwidth, fixedMask)";
-
 // The message stores of a call (4*M*N*L doubles) may take at most this much.
 constexpr double kStoreLimitBytes = 4.0 * 1024.0 * 1024.0 * 1024.0;
 // Any disc wider than this breaks the store limit on a single node; past it
 // the offsets are not even counted.
 constexpr double kCountableRadius = 65536.0;
 
-// The arguments in call order, named as in the usage line; a refusal of one
-// is "driftfield:<name>".
+// The arguments in call order, each with its name in messages and the
+// mnemonic of its identifier.
 enum Input {
     kPositions, kReference, kWindowHalf, kMode, kPairWeight, kDataWeight,
     kRadius, kScoreMap, kSkipEval, kBandwidth, kFixedMask, kArgCount
 };
+constexpr int kMaxResults = 2;
 constexpr mexargs::ArgTable<kArgCount> kArgs{
     "driftfield",
-    {"positions", "reference", "windowHalf", "mode", "pairWeight", "dataWeight", "radius", "scoreMap", "skipEval",
-     "bandwidth", "fixedMask"}};
-constexpr int kMaxResults = 2;
+    "[scores, P] = driftfield(positions, reference, windowHalf, mode, pairWeight, dataWeight, "
+    "radius, scoreMap, skipEval, bandwidth, fixedMask)",
+    kMaxResults,
+    {mexargs::required("positions", "positions"), mexargs::required("reference", "reference"),
+     mexargs::required("windowHalf", "windowHalf"), mexargs::required("mode", "mode"),
+     mexargs::required("pairWeight", "pairWeight"), mexargs::required("dataWeight", "dataWeight"),
+     mexargs::required("radius", "radius"), mexargs::required("scoreMap", "scoreMap"),
+     mexargs::required("skipEval", "skipEval"), mexargs::required("bandwidth", "bandwidth"),
+     mexargs::required("fixedMask", "fixedMask")}};
+static_assert(kArgs.wellFormed(), "driftfield's argument table");
 
 struct Scalars {
     double windowHalf, mode, pairWeight, dataWeight, radius, skipEval, bandwidth;
@@ -142,11 +146,10 @@ void checkStoreSize(int M, int N, double radius) {
                       M, N, radius, bytes / (1024.0 * 1024.0 * 1024.0), L);
 }
 
-void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
-    mexargs::checkCounts(kArgs.plugin, nrhs, kArgCount, kArgCount, nlhs, kMaxResults, kUsage);
+void checkAll(const mexargs::Inputs& args, Scalars& s) {
 
-    const mxArray* positions = kArgs[kPositions].of(prhs);
-    const mxArray* reference = kArgs[kReference].of(prhs);
+    const mxArray* positions = kArgs[kPositions].of(args);
+    const mxArray* reference = kArgs[kReference].of(args);
     checkCellArray(kArgs[kPositions], positions);
     if (mxGetM(positions) > static_cast<size_t>(INT_MAX) || mxGetN(positions) > static_cast<size_t>(INT_MAX))
         mexargs::failArg(kArgs[kPositions], " has more than %d rows or columns", INT_MAX);
@@ -163,18 +166,18 @@ void checkAll(int nlhs, int nrhs, const mxArray* prhs[], Scalars& s) {
         mexargs::refuse(kArgs[kReference], reference, " must be a %dx%d cell array like argument %d", M, N,
                         kArgs[kPositions].number());
 
-    s.windowHalf = mexargs::realScalar(kArgs[kWindowHalf], kArgs[kWindowHalf].of(prhs));
-    s.mode = mexargs::realScalar(kArgs[kMode], kArgs[kMode].of(prhs));
-    s.pairWeight = mexargs::realScalar(kArgs[kPairWeight], kArgs[kPairWeight].of(prhs));
-    s.dataWeight = mexargs::realScalar(kArgs[kDataWeight], kArgs[kDataWeight].of(prhs));
-    s.radius = mexargs::realScalar(kArgs[kRadius], kArgs[kRadius].of(prhs));
-    s.skipEval = mexargs::realScalar(kArgs[kSkipEval], kArgs[kSkipEval].of(prhs));
-    s.bandwidth = mexargs::realScalar(kArgs[kBandwidth], kArgs[kBandwidth].of(prhs));
+    s.windowHalf = mexargs::realScalar(kArgs[kWindowHalf], kArgs[kWindowHalf].of(args));
+    s.mode = mexargs::realScalar(kArgs[kMode], kArgs[kMode].of(args));
+    s.pairWeight = mexargs::realScalar(kArgs[kPairWeight], kArgs[kPairWeight].of(args));
+    s.dataWeight = mexargs::realScalar(kArgs[kDataWeight], kArgs[kDataWeight].of(args));
+    s.radius = mexargs::realScalar(kArgs[kRadius], kArgs[kRadius].of(args));
+    s.skipEval = mexargs::realScalar(kArgs[kSkipEval], kArgs[kSkipEval].of(args));
+    s.bandwidth = mexargs::realScalar(kArgs[kBandwidth], kArgs[kBandwidth].of(args));
 
-    const mxArray* map = kArgs[kScoreMap].of(prhs);
+    const mxArray* map = kArgs[kScoreMap].of(args);
     mexargs::requireRealNumeric(kArgs[kScoreMap], map);
     if (mxGetNumberOfDimensions(map) != 2) mexargs::refuse(kArgs[kScoreMap], map, " must be a 2-D matrix");
-    const mxArray* mask = kArgs[kFixedMask].of(prhs);
+    const mxArray* mask = kArgs[kFixedMask].of(args);
     if (!mexargs::isRealNumeric(mask) || mxGetNumberOfDimensions(mask) != 2 || static_cast<int>(mxGetM(mask)) != M ||
         static_cast<int>(mxGetN(mask)) != N)
         mexargs::refuse(kArgs[kFixedMask], mask, " must be a real %dx%d matrix like argument %d", M, N,
@@ -226,13 +229,14 @@ T* hostBlock(size_t count) {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    const mexargs::Inputs args = kArgs.parse(nlhs, nrhs, prhs);
     Scalars s{};
-    checkAll(nlhs, nrhs, prhs, s);
+    checkAll(args, s);
 
-    const mxArray* positions = kArgs[kPositions].of(prhs);
-    const mxArray* reference = kArgs[kReference].of(prhs);
-    const mxArray* mask = kArgs[kFixedMask].of(prhs);
-    const mxArray* mapArray = kArgs[kScoreMap].of(prhs);
+    const mxArray* positions = kArgs[kPositions].of(args);
+    const mxArray* reference = kArgs[kReference].of(args);
+    const mxArray* mask = kArgs[kFixedMask].of(args);
+    const mxArray* mapArray = kArgs[kScoreMap].of(args);
     const int M = static_cast<int>(mxGetM(positions));
     const int N = static_cast<int>(mxGetN(positions));
     const size_t nodes = static_cast<size_t>(M) * static_cast<size_t>(N);

@@ -31,17 +31,19 @@ using namespace gridcorners;
 
 namespace {
 
-const char* const kUsage = "P = gridcorners(filename or image, minDistance, quality, limitPerBlock, adaptive)";
-
-// The arguments in call order, named as in the usage line; a refusal of one
-// is "gridcorners:<name>" (the limit's is "gridcorners:limit"), and the first
-// argument is refused under the name of the form it was given in.
+// The arguments in call order, each with its name in messages and the
+// mnemonic of its identifier; the first is refused under the name of the
+// form it was given in.
 enum Input { kSource, kMinDistance, kQuality, kLimitPerBlock, kAdaptive, kArgCount };
 constexpr mexargs::ArgTable<kArgCount> kArgs{
-    "gridcorners", {"filename or image", "minDistance", "quality", "limitPerBlock", "adaptive"}};
-constexpr mexargs::Arg kFilename = kArgs[kSource].called("filename");
-constexpr mexargs::Arg kImage = kArgs[kSource].called("image");
-constexpr mexargs::Arg kLimit = kArgs[kLimitPerBlock].as("limit");
+    "gridcorners", "P = gridcorners(filename or image, minDistance, quality, limitPerBlock, adaptive)", 1,
+    {mexargs::required("filename or image", "filename"), mexargs::required("minDistance", "minDistance"),
+     mexargs::required("quality", "quality"), mexargs::required("limitPerBlock", "limit"),
+     mexargs::required("adaptive", "adaptive")}};
+static_assert(kArgs.wellFormed(), "gridcorners' argument table");
+constexpr mexargs::Arg kFilename = kArgs[kSource].called("filename", "filename");
+constexpr mexargs::Arg kImage = kArgs[kSource].called("image", "image");
+constexpr mexargs::Arg kLimit = kArgs[kLimitPerBlock];
 
 const int kNameBuffer = 1024;
 // The detector turns the distance into an int grid cell and fails on huge
@@ -102,33 +104,33 @@ void readSource(const mxArray* a, Source& source) {
         checkMatrix(a);
         source.matrix = a;
     } else {
-        mexargs::refuse(kArgs[kSource].as("filename"), a,
+        mexargs::refuse(kArgs[kSource], a,
                         " must be a file name (a non-empty character row vector) or a grey image "
                         "(a 2-D real numeric or logical matrix)");
     }
 }
 
-Options readOptions(const mxArray* const prhs[]) {
+Options readOptions(const mexargs::Inputs& args) {
     Options o;
-    o.distance = mexargs::realScalar(kArgs[kMinDistance], kArgs[kMinDistance].of(prhs));
+    o.distance = mexargs::realScalar(kArgs[kMinDistance], kArgs[kMinDistance].of(args));
     if (!std::isfinite(o.distance) || o.distance < 0.0)
         mexargs::failArg(kArgs[kMinDistance], " must be a finite number >= 0, got %g", o.distance);
     if (o.distance > kDistanceCap) o.distance = kDistanceCap;
 
-    o.quality = mexargs::realScalar(kArgs[kQuality], kArgs[kQuality].of(prhs));
+    o.quality = mexargs::realScalar(kArgs[kQuality], kArgs[kQuality].of(args));
     // The level is a fraction of the block's strongest response.  Above 1 no
     // pixel can pass, and in adaptive mode a huge level would be lowered by
     // 0.8 thousands of times in every block before reaching 0.005.
     if (!std::isfinite(o.quality) || !(o.quality > 0.0) || o.quality > 1.0)
         mexargs::failArg(kArgs[kQuality], " must be a number in (0, 1], got %g", o.quality);
 
-    const double limit = mexargs::realScalar(kLimit, kLimit.of(prhs));
+    const double limit = mexargs::realScalar(kLimit, kLimit.of(args));
     // The detector takes a limit of 0 as "no limit", which the buffer cannot hold.
     if (!(limit >= 1.0) || !(limit < 2147483648.0))
         mexargs::failArg(kLimit, " must be from 1 to 2147483647 (truncated toward zero), got %g", limit);
     o.limit = static_cast<int>(limit);
 
-    o.adaptive = adaptiveOn(mexargs::realScalar(kArgs[kAdaptive], kArgs[kAdaptive].of(prhs)));
+    o.adaptive = adaptiveOn(mexargs::realScalar(kArgs[kAdaptive], kArgs[kAdaptive].of(args)));
     return o;
 }
 
@@ -220,10 +222,10 @@ IplImage* loadWithBuffer(const char* name, const Options& o, void*& buffer) {
 // the image is loaded or converted, and the result is made after all images
 // are released.  The block loop's workers call no host function.
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts(kArgs.plugin, nrhs, kArgCount, kArgCount, nlhs, 1, kUsage);
+    const mexargs::Inputs args = kArgs.parse(nlhs, nrhs, prhs);
     Source source;
-    readSource(prhs[0], source);
-    const Options o = readOptions(prhs);
+    readSource(kArgs[kSource].of(args), source);
+    const Options o = readOptions(args);
 
     IplImage* image = nullptr;
     void* buffer = nullptr;

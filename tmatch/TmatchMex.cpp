@@ -19,12 +19,14 @@
 
 namespace {
 
-const char* const kUsage = "C = tmatch(image, region, template)";
-
-// The arguments in call order, named as in the usage line; a refusal of one
-// is "tmatch:<name>".
+// The arguments in call order, each with its name in messages and the
+// mnemonic of its identifier.
 enum Input { kImage, kRegion, kTemplate, kArgCount };
-constexpr mexargs::ArgTable<kArgCount> kArgs{"tmatch", {"image", "region", "template"}};
+constexpr mexargs::ArgTable<kArgCount> kArgs{
+    "tmatch", "C = tmatch(image, region, template)", 1,
+    {mexargs::required("image", "image"), mexargs::required("region", "region"),
+     mexargs::required("template", "template")}};
+static_assert(kArgs.wellFormed(), "tmatch's argument table");
 
 struct Region {
     bool whole = true;
@@ -65,14 +67,14 @@ Region readRegion(const mxArray* a, int M, int N) {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts(kArgs.plugin, nrhs, kArgCount, kArgCount, nlhs, 1, kUsage);
-    const mxArray* imageArg = kArgs[kImage].of(prhs);
-    const mxArray* templateArg = kArgs[kTemplate].of(prhs);
+    const mexargs::Inputs args = kArgs.parse(nlhs, nrhs, prhs);
+    const mxArray* imageArg = kArgs[kImage].of(args);
+    const mxArray* templateArg = kArgs[kTemplate].of(args);
     mexargs::requireImage2D(kArgs[kImage], imageArg);
     mexargs::requireImage2D(kArgs[kTemplate], templateArg);
     const int M = static_cast<int>(mxGetM(imageArg));
     const int N = static_cast<int>(mxGetN(imageArg));
-    const Region region = readRegion(kArgs[kRegion].of(prhs), M, N);
+    const Region region = readRegion(kArgs[kRegion].of(args), M, N);
     const int W = region.whole ? N : region.rect.width;
     const int H = region.whole ? M : region.rect.height;
     const int m = static_cast<int>(mxGetM(templateArg));

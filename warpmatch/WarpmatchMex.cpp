@@ -29,15 +29,19 @@ using namespace warpmatch;
 
 namespace {
 
-const char* const kUsage =
-    "[pts, mapX, mapY, warped] = warpmatch(coefX, coefY, ctrlX, ctrlY, targetX, targetY, prevX, prevY, image)";
-
-// The arguments in call order, named as in the usage line; a refusal of one
-// is "warpmatch:<name>".
+// The arguments in call order, each with its name in messages and the
+// mnemonic of its identifier.
 enum Input { kCoefX, kCoefY, kCtrlX, kCtrlY, kTargetX, kTargetY, kPrevX, kPrevY, kImage, kArgCount };
-constexpr mexargs::ArgTable<kArgCount> kArgs{
-    "warpmatch", {"coefX", "coefY", "ctrlX", "ctrlY", "targetX", "targetY", "prevX", "prevY", "image"}};
 constexpr int kMaxResults = 4;
+constexpr mexargs::ArgTable<kArgCount> kArgs{
+    "warpmatch",
+    "[pts, mapX, mapY, warped] = warpmatch(coefX, coefY, ctrlX, ctrlY, targetX, targetY, prevX, prevY, image)",
+    kMaxResults,
+    {mexargs::required("coefX", "coefX"), mexargs::required("coefY", "coefY"), mexargs::required("ctrlX", "ctrlX"),
+     mexargs::required("ctrlY", "ctrlY"), mexargs::required("targetX", "targetX"),
+     mexargs::required("targetY", "targetY"), mexargs::required("prevX", "prevX"),
+     mexargs::required("prevY", "prevY"), mexargs::required("image", "image")}};
+static_assert(kArgs.wellFormed(), "warpmatch's argument table");
 
 constexpr int kMinSide = 5;
 // Keeps every size the image library and the coarse grid derive in int range.
@@ -101,16 +105,16 @@ bool checkPreviousWarp(const mxArray* prevX, const mxArray* prevY, int M, int N)
     if (noneX && noneY) return false;
     if (noneX)
         mexargs::refuse(kArgs[kPrevY], prevY, " must be [] when argument %d (%s) is []", kArgs[kPrevX].number(),
-                        kArgs[kPrevX].name);
+                        kArgs[kPrevX].name());
     checkPreviousMap(kArgs[kPrevX], prevX, M, N);
     if (noneY)
         mexargs::refuse(kArgs[kPrevY], prevY, " must be a map like argument %d (%s)", kArgs[kPrevX].number(),
-                        kArgs[kPrevX].name);
+                        kArgs[kPrevX].name());
     checkPreviousMap(kArgs[kPrevY], prevY, M, N);
     // prevY is read with prevX's row count as its stride.
     if (mxGetM(prevY) != mxGetM(prevX))
         mexargs::refuse(kArgs[kPrevY], prevY, " must have as many rows as argument %d (%s), %llu",
-                        kArgs[kPrevX].number(), kArgs[kPrevX].name, static_cast<unsigned long long>(mxGetM(prevX)));
+                        kArgs[kPrevX].number(), kArgs[kPrevX].name(), static_cast<unsigned long long>(mxGetM(prevX)));
     return true;
 }
 
@@ -152,20 +156,20 @@ struct HostArrays {
 // malloc block or thread, and nothing but releases and copies into those
 // arrays follows once they exist.
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::checkCounts(kArgs.plugin, nrhs, kArgCount, kArgCount, nlhs, kMaxResults, kUsage);
-    checkImage(kArgs[kImage].of(prhs));
-    const int M = static_cast<int>(mxGetM(kArgs[kImage].of(prhs)));
-    const int N = static_cast<int>(mxGetN(kArgs[kImage].of(prhs)));
-    const int K = readPointCount(kArgs[kCtrlX].of(prhs));
+    const mexargs::Inputs args = kArgs.parse(nlhs, nrhs, prhs);
+    checkImage(kArgs[kImage].of(args));
+    const int M = static_cast<int>(mxGetM(kArgs[kImage].of(args)));
+    const int N = static_cast<int>(mxGetN(kArgs[kImage].of(args)));
+    const int K = readPointCount(kArgs[kCtrlX].of(args));
     const size_t k = static_cast<size_t>(K);
     char layout[96];
     std::snprintf(layout, sizeof layout, "%d weight%s, one per control point, then a0, ax, ay", K, K == 1 ? "" : "s");
-    requireElements(kArgs[kCoefX], kArgs[kCoefX].of(prhs), k + 3, layout);
-    requireElements(kArgs[kCoefY], kArgs[kCoefY].of(prhs), k + 3, layout);
-    requireElements(kArgs[kCtrlY], kArgs[kCtrlY].of(prhs), k, "one per row of ctrlX");
-    requireElements(kArgs[kTargetX], kArgs[kTargetX].of(prhs), k, "one per row of ctrlX");
-    requireElements(kArgs[kTargetY], kArgs[kTargetY].of(prhs), k, "one per row of ctrlX");
-    const bool composing = checkPreviousWarp(kArgs[kPrevX].of(prhs), kArgs[kPrevY].of(prhs), M, N);
+    requireElements(kArgs[kCoefX], kArgs[kCoefX].of(args), k + 3, layout);
+    requireElements(kArgs[kCoefY], kArgs[kCoefY].of(args), k + 3, layout);
+    requireElements(kArgs[kCtrlY], kArgs[kCtrlY].of(args), k, "one per row of ctrlX");
+    requireElements(kArgs[kTargetX], kArgs[kTargetX].of(args), k, "one per row of ctrlX");
+    requireElements(kArgs[kTargetY], kArgs[kTargetY].of(args), k, "one per row of ctrlX");
+    const bool composing = checkPreviousWarp(kArgs[kPrevX].of(args), kArgs[kPrevY].of(args), M, N);
 
     startStages();
     std::srand(static_cast<unsigned>(std::time(nullptr)));
@@ -177,7 +181,8 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const mxArray* in[kArgCount];
     for (int i = 0; i < kArgCount; ++i) {
         const bool copied = i < kPrevX;
-        in[i] = copied ? asDouble(prhs[i], &host.copies[i]) : prhs[i];
+        const mxArray* given = kArgs[i].of(args);
+        in[i] = copied ? asDouble(given, &host.copies[i]) : given;
     }
     // MATLAB provides one result slot more than nlhs only for ans.
     host.results = plhs;
@@ -194,13 +199,13 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     WarpedImage warped;
     char failure[512] = "";
     try {
-        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kImage].of(prhs));
+        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kImage].of(args));
         if (composing) {
             // Both maps with prevX's row count as the stride: the first page
             // of a 3-D array.
-            const size_t R7 = mxGetM(kArgs[kPrevX].of(prhs));
-            inputs[1] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kPrevX].of(prhs), M, N, R7);
-            inputs[2] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kPrevY].of(prhs), M, N, R7);
+            const size_t R7 = mxGetM(kArgs[kPrevX].of(args));
+            inputs[1] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kPrevX].of(args), M, N, R7);
+            inputs[2] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kPrevY].of(args), M, N, R7);
         }
     } catch (const std::exception& e) {
         std::snprintf(failure, sizeof failure, "%s", e.what());

@@ -153,7 +153,7 @@ bool mxIsFinite(double x);
 /* Host services */
 int mexPrintf(const char *fmt, ...)
 #ifdef __GNUC__
-    __attribute__((format(printf, 1, 2)))
+    __attribute__((__format__(__printf__, 1, 2)))
 #endif
     ;
 #ifdef __GNUC__
