@@ -32,7 +32,7 @@ function build_mex (varargin)
   outdir = fullfile (root, 'build', 'mex');
   includes = {};
   libdirs = {};
-  all_plugins = {'tmatch', 'gridcorners', 'warpmatch', 'driftfield'};
+  all_plugins = {'tmatch', 'gridcorners', 'warpmatch', 'driftfield', 'patchmatch'};
   plugins = {};
   k = 1;
   while k <= numel (varargin)

@@ -13,7 +13,7 @@ version=$(cat VERSION)
 name=regmex-$version
 dist=build/dist
 stage=$dist/$name
-plugins="tmatch gridcorners warpmatch driftfield"
+plugins="tmatch gridcorners warpmatch driftfield patchmatch"
 rm -rf "$dist"
 mkdir -p "$stage/inst" "$stage/src/bridge"
 

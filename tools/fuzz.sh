@@ -15,7 +15,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -D
   -DREGMEX_SANITIZE=address,undefined -DREGMEX_OCTAVE=OFF -DREGMEX_BENCH=OFF -DREGMEX_TESTS=OFF -DREGMEX_WINDOWS=OFF >/dev/null
 cmake --build "$build" -j "$jobs"
 status=0
-for plugin in tmatch gridcorners warpmatch driftfield; do
+for plugin in tmatch gridcorners warpmatch driftfield patchmatch; do
   name=fuzz_$plugin
   fuzzer="$build/fuzz/$name"
   [ -x "$fuzzer" ] || { echo "fuzz.sh: $fuzzer was not built"; exit 1; }
