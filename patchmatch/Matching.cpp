@@ -26,6 +26,11 @@ const int kNodeStep = 8;
 // (upper-quartile) cell's are flat or hold a single edge.
 const double kWeakCell = 0.05;
 
+// Re-centrings of the window on the peak, and the step below which the
+// peak counts as centred.
+const int kRefinements = 4;
+const double kFine = 0.25;
+
 // Sub-pixel offset of a peak from three samples, -0.5..0.5.
 double parabola(double left, double centre, double right) {
     const double curvature = left - 2 * centre + right;
@@ -136,7 +141,7 @@ bool matchPatches(const Request& rq) {
     parallel::forRanges(static_cast<size_t>(rq.K), parallel::workersFor(static_cast<size_t>(rq.K), 16),
                         [&](size_t begin, size_t end) {
         const bool asks = rq.shouldStop && std::this_thread::get_id() == caller;
-        cv::Mat tpl, window, score;
+        cv::Mat tpl, window, score, local;
         for (size_t k = begin; k < end; ++k) {
             if (stop.load(std::memory_order_relaxed)) return;
             if (asks && rq.shouldStop()) {
@@ -159,16 +164,49 @@ bool matchPatches(const Request& rq) {
             cv::Point at;
             cv::minMaxLoc(score, nullptr, &peak, nullptr, &at);
             if (!std::isfinite(peak) || at.x == 0 || at.y == 0 || at.x == 2 * r || at.y == 2 * r) continue;
-            const float* row = score.ptr<float>(at.y);
-            const double ox = parabola(row[at.x - 1], row[at.x], row[at.x + 1]);
-            const double oy = parabola(score.at<float>(at.y - 1, at.x), row[at.x], score.at<float>(at.y + 1, at.x));
             // Distinctiveness: the best score two or more pixels from the peak.
             double second = -1;
             for (int i = 0; i < score.rows; ++i)
                 for (int j = 0; j < score.cols; ++j)
                     if (std::max(std::abs(i - at.y), std::abs(j - at.x)) >= 2)
                         second = std::max(second, static_cast<double>(score.at<float>(i, j)));
-            const double qx = cx + at.x - r + ox, qy = cy + at.y - r + oy;
+            // A parabola through the scores one pixel either side of the
+            // peak is biased by up to 0.2 px towards whole pixels, and still
+            // by some hundredths at the peak where the score falls off
+            // unevenly; through scores a quarter pixel either side that
+            // shrinks sixteenfold.  The window first follows the peak to
+            // within half a pixel.
+            double qx = cx + at.x - r, qy = cy + at.y - r;
+            for (int step = 0; step < kRefinements; ++step) {
+                const cv::Point2f at(static_cast<float>(qx), static_cast<float>(qy));
+                cv::getRectSubPix(warped, cv::Size(2 * h + 3, 2 * h + 3), at, window, CV_32F);
+                cv::matchTemplate(window, tpl, local, cv::TM_CCOEFF_NORMED);
+                const float* s = local.ptr<float>(0);  // 3 x 3
+                int best = 4;
+                for (int i = 0; i < 9; ++i)
+                    if (s[i] > s[best]) best = i;
+                if (best == 4) {
+                    qx += parabola(s[3], s[4], s[5]);
+                    qy += parabola(s[1], s[4], s[7]);
+                    break;
+                }
+                qx += best % 3 - 1;
+                qy += best / 3 - 1;
+            }
+            for (int step = 0; step < 2; ++step) {
+                double fine[5];  // centre, left, right, up, down
+                const double dx[5] = {0, -kFine, kFine, 0, 0}, dy[5] = {0, 0, 0, -kFine, kFine};
+                for (int i = 0; i < 5; ++i) {
+                    const cv::Point2f at(static_cast<float>(qx + dx[i]), static_cast<float>(qy + dy[i]));
+                    cv::getRectSubPix(warped, tpl.size(), at, window, CV_32F);
+                    cv::matchTemplate(window, tpl, local, cv::TM_CCOEFF_NORMED);
+                    fine[i] = local.at<float>(0, 0);
+                }
+                qx += kFine * parabola(fine[1], fine[0], fine[2]);
+                qy += kFine * parabola(fine[3], fine[0], fine[4]);
+                peak = std::max(peak, fine[0]);
+            }
+            if (std::fabs(qx - cx) > r || std::fabs(qy - cy) > r) continue;
             // The matched patch must lie inside the moving image, not in the
             // replicated border around it.
             bool inside = true;
