@@ -33,13 +33,38 @@ constexpr size_t kMaxPixels = size_t(1) << 26;
 // Magnitudes beyond this do not survive single precision.
 constexpr double kMaxValue = 1e30;
 
-void requireFinite(const mexargs::Arg& arg, const mxArray* a) {
+// Calls f(i, value) for every element, by value as a double.  The data
+// pointer and class are asked once: Octave answers either with a lookup.
+template <typename F>
+void forEachValue(const mxArray* a, F f) {
     const size_t n = mxGetNumberOfElements(a);
-    for (size_t i = 0; i < n; ++i) {
-        const double v = mexargs::elementValue(a, i);
-        if (!(std::fabs(v) < kMaxValue))
-            mexargs::failArg(arg, ": element %zu is %g; values must be finite and below 1e30 in magnitude", i + 1, v);
+    const void* p = mxGetData(a);
+    switch (mxGetClassID(a)) {
+    case mxDOUBLE_CLASS:
+        for (size_t i = 0; i < n; ++i) f(i, static_cast<const double*>(p)[i]);
+        break;
+    case mxSINGLE_CLASS:
+        for (size_t i = 0; i < n; ++i) f(i, static_cast<double>(static_cast<const float*>(p)[i]));
+        break;
+    case mxUINT8_CLASS:
+        for (size_t i = 0; i < n; ++i) f(i, static_cast<double>(static_cast<const unsigned char*>(p)[i]));
+        break;
+    default:
+        for (size_t i = 0; i < n; ++i) f(i, mexargs::elementValue(a, i));
     }
+}
+
+void requireFinite(const mexargs::Arg& arg, const mxArray* a) {
+    size_t bad = 0;
+    double badValue = 0;
+    forEachValue(a, [&](size_t i, double v) {
+        if (!bad && !(std::fabs(v) < kMaxValue)) {
+            bad = i + 1;
+            badValue = v;
+        }
+    });
+    if (bad)
+        mexargs::failArg(arg, ": element %zu is %g; values must be finite and below 1e30 in magnitude", bad, badValue);
 }
 
 void requireImage(const mexargs::Arg& arg, const mxArray* a) {
@@ -65,19 +90,18 @@ void requireMatrix(const mexargs::Arg& arg, const mxArray* a, size_t rows, long 
     requireFinite(arg, a);
 }
 
+// Column-major host matrix -> row-major single-precision image.
 cv::Mat toImage(const mxArray* a) {
     const int M = static_cast<int>(mxGetM(a)), N = static_cast<int>(mxGetN(a));
-    cv::Mat out(M, N, CV_32F);
-    for (int j = 0; j < N; ++j)
-        for (int i = 0; i < M; ++i)
-            out.at<float>(i, j) =
-                static_cast<float>(mexargs::elementValue(a, static_cast<size_t>(i) + static_cast<size_t>(j) * M));
-    return out;
+    cv::Mat columns(N, M, CV_32F);
+    float* c = columns.ptr<float>(0);
+    forEachValue(a, [c](size_t i, double v) { c[i] = static_cast<float>(v); });
+    return columns.t();
 }
 
 std::vector<double> toValues(const mxArray* a) {
     std::vector<double> out(mxGetNumberOfElements(a));
-    for (size_t i = 0; i < out.size(); ++i) out[i] = mexargs::elementValue(a, i);
+    forEachValue(a, [&out](size_t i, double v) { out[i] = v; });
     return out;
 }
 
