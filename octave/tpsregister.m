@@ -126,7 +126,7 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
 
   % Coarse to fine: each level starts from the warp of the level above.
   passes = [L:-1:0, 0];
-  radius = [4 * ones(1, L), 3, 2];
+  radius = [6 * ones(1, L), 4, 2];
   for k = 1:numel (passes)
     l = passes(k);
     last = k == numel (passes);
@@ -138,12 +138,8 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
     else
       [F, Q] = patchmatch (ref, mov, P, ctrl, coef, 0, half, radius(k));
     end
-    smoothing = opt.smoothing;
-    if (isempty (smoothing) && ! last)
-      smoothing = 0.01;
-    end
-    [fit, kept, reason, residual] = fit_matches (P, F, Q, opt.minScore, nodes_for (M, N, opt.spacing * 2 ^ l),
-                                                 smoothing, 2 ^ l);
+    [fit, kept, reason, residual] = fit_matches (P, F, Q, opt.minScore, level_cell (opt.spacing, side, l), ...
+                                                 opt.smoothing, 2 ^ l);
     if (! isempty (fit))
       ctrl = fit.ctrl;
       coef = [fit.coefX, fit.coefY];
@@ -186,7 +182,7 @@ end
 % Template half-size at level l: the full-resolution one, or smaller on
 % a small frame.
 function h = level_half (half, side, l)
-  h = max (3, min (half, floor (side / 2 ^ l / 6)));
+  h = max (3, min ([half, floor(half / 2 ^ (l / 2)) + 1, floor(side / 2 ^ l / 6)]));
 end
 
 % Block size for the points of level l: coarser levels need fewer points,
@@ -195,14 +191,21 @@ function c = level_cell (spacing, side, l)
   c = max (spacing, min (spacing * 2 ^ l, floor (side / 6)));
 end
 
-% The spline's nodes: a regular grid over the frame, about three blocks
-% apart, at least 4 x 4.
-function nodes = nodes_for (M, N, spacing)
-  step = max (3 * spacing, 8);
-  nx = max (4, ceil ((N - 1) / step) + 1);
-  ny = max (4, ceil ((M - 1) / step) + 1);
-  [x, y] = meshgrid (linspace (0, N - 1, nx), linspace (0, M - 1, ny));
-  nodes = [x(:)'; y(:)'];
+% The spline's nodes: of the points P, the one nearest the centre of each
+% block of a grid about three point blocks wide.  Nodes where there are
+% matches keep the spline's bending where the data hold it; where there
+% are none (sky, frame edges) it extends smoothly.
+function nodes = nodes_for (P, spacing)
+  step = max (2.5 * spacing, 8);
+  cell = floor (P / step);
+  centre = (cell + 0.5) * step;
+  d = sum ((P - centre) .^ 2, 1);
+  [~, order] = sortrows ([cell', d']);
+  first = [true, any(diff (cell(:, order), 1, 2) != 0, 1)];
+  nodes = P(:, order(first));
+  if (columns (nodes) < 6)
+    nodes = zeros (2, 0);   % too few to bend: an affine map
+  end
 end
 
 % Affine map (warpmatch's coefficient layout, 3 x 2) through matches,
@@ -229,7 +232,7 @@ end
 
 % Fits the spline through the matches that pass the quality checks, then
 % drops the outliers by leave-one-out residual and fits again.
-function [fit, kept, reason, residual] = fit_matches (P, F, Q, minScore, nodes, smoothing, unit)
+function [fit, kept, reason, residual] = fit_matches (P, F, Q, minScore, spacing, smoothing, unit)
   K = columns (P);
   reason = repmat ({""}, 1, K);
   residual = NaN (1, K);
@@ -248,13 +251,16 @@ function [fit, kept, reason, residual] = fit_matches (P, F, Q, minScore, nodes, 
       fit = [];
       return;
     end
-    [fit, loo] = spline_fit (P(:, kept), F(:, kept), nodes, smoothing);
+    [fit, loo, studentised] = spline_fit (P(:, kept), F(:, kept), nodes_for (P(:, kept), spacing), smoothing);
     residual(kept) = loo;
     % Noise of the matches from the median; a whole level pixel off is an
-    % outlier however noisy the rest.
-    limit = min (max (4 * 1.4826 * median (loo), 0.25 * unit), unit);
+    % outlier however noisy the rest.  The residual is scaled as its
+    % leave-one-out spread, not its leave-one-out value: a point far
+    % from the others (at the frame's edge) is not predicted by them, yet
+    % is no outlier for that.
+    limit = min (max (4 * 1.4826 * median (studentised), 0.25 * unit), unit);
     out = false (1, K);
-    out(kept) = loo > limit;
+    out(kept) = studentised > limit;
     if (! any (out))
       break;
     end
@@ -262,7 +268,7 @@ function [fit, kept, reason, residual] = fit_matches (P, F, Q, minScore, nodes, 
     reason(out) = {"outlier"};
   end
   if (any (out))
-    [fit, loo] = spline_fit (P(:, kept), F(:, kept), nodes, smoothing);
+    [fit, loo] = spline_fit (P(:, kept), F(:, kept), nodes_for (P(:, kept), spacing), smoothing);
     residual(kept) = loo;
   end
 end
@@ -270,13 +276,15 @@ end
 % Least-squares thin-plate spline with kernels at the nodes, through the
 % K matches, with the bending energy weighted by the smoothing (chosen by
 % generalised cross-validation when empty).  Returns the spline in
-% warpmatch's layout and the leave-one-out residual of each match.
-function [fit, loo] = spline_fit (P, F, nodes, smoothing)
+% warpmatch's layout, the leave-one-out residual of each match (r/(1-h),
+% h the diagonal of the fit's hat matrix) and its studentised residual
+% (r/sqrt(1-h)).
+function [fit, loo, studentised] = spline_fit (P, F, nodes, smoothing)
   n = columns (nodes);
   K = columns (P);
-  mx = mean (nodes(1, :));
-  my = mean (nodes(2, :));
-  s = sqrt (mean ((nodes(1, :) - mx) .^ 2 + (nodes(2, :) - my) .^ 2));
+  mx = mean (P(1, :));
+  my = mean (P(2, :));
+  s = max (sqrt (mean ((P(1, :) - mx) .^ 2 + (P(2, :) - my) .^ 2)), 1);
   un = (nodes(1, :) - mx) / s;
   wn = (nodes(2, :) - my) / s;
   up = (P(1, :)' - mx) / s;
@@ -288,28 +296,35 @@ function [fit, loo] = spline_fit (P, F, nodes, smoothing)
   Omega = zeros (n + 3);
   Omega(1:n, 1:n) = Dn .* log (Dn + guard);
   C = [ones(1, n), 0, 0, 0; un, 0, 0, 0; wn, 0, 0, 0];
+  if (n == 0)
+    C = zeros (0, 3);
+  end
   PtP = Phi' * Phi;
   rhs = [Phi' * F'; zeros(3, 2)];
   if (isempty (smoothing))
-    candidates = [1e-5, 1e-4, 1e-3, 1e-2, 1e-1];
+    candidates = 10 .^ (-8:-1);
   else
     candidates = smoothing;
   end
   best = Inf;
   for lambda = candidates
-    A = [PtP + lambda * K * Omega, C'; C, zeros(3)];
+    A = [PtP + lambda * K * Omega, C'; C, zeros(rows (C))];
     G = inv (A);
     G = G(1:n + 3, 1:n + 3);
     theta = G * rhs(1:n + 3, :);
     r = F' - Phi * theta;
     h = sum ((Phi * G) .* Phi, 2);
     score = K * sum (r(:) .^ 2) / (K - sum (h)) ^ 2;
-    if (score < best || numel (candidates) == 1)
+    if (! (K - sum (h) > 1))
+      score = Inf;      % as many parameters as matches: no check left
+    end
+    if (score < best || (isinf (best) && lambda == candidates(end)))
       best = score;
       fit.smoothing = lambda;
       weights = theta(1:n, :);
       affine = theta(n + 1:n + 3, :);
       loo = (hypot (r(:, 1), r(:, 2)) ./ max (1 - h, 1e-6))';
+      studentised = (hypot (r(:, 1), r(:, 2)) ./ sqrt (max (1 - h, 1e-6)))';
     end
   end
   % Back to plain pixel units, as tpsfit does: the side conditions make
