@@ -52,7 +52,8 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
 %                  more pixels from the peak
 %       kept       1 x K logical: used by the spline
 %       dropped    1 x K cell of reasons: '' (kept), 'no match',
-%                  'low score', 'not distinctive', 'outlier'
+%                  'low score', 'not distinctive', 'outlier', 'too few'
+%                  (fewer than 10 left: no spline was fitted)
 %       residual   1 x K leave-one-out residual in pixels: how far the
 %                  spline fitted without the point misses it
 %       ctrl, coefX, coefY  the spline (warpmatch's layout; ctrl 2 x n
@@ -249,6 +250,8 @@ function [fit, kept, reason, residual] = fit_matches (P, F, Q, minScore, spacing
   for round = 1:3
     if (nnz (kept) < 10)
       fit = [];
+      reason(kept) = {"too few"};
+      kept(:) = false;
       return;
     end
     [fit, loo, studentised] = spline_fit (P(:, kept), F(:, kept), nodes_for (P(:, kept), spacing), smoothing);
