@@ -139,8 +139,12 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
     else
       [F, Q] = patchmatch (ref, mov, P, ctrl, coef, 0, half, radius(k));
     end
+    smoothing = opt.smoothing;
+    if (isempty (smoothing) && l > 0)
+      smoothing = 1e-3;     % coarse levels: the choice matters little
+    end
     [fit, kept, reason, residual] = fit_matches (P, F, Q, opt.minScore, level_cell (opt.spacing, side, l), ...
-                                                 opt.smoothing, 2 ^ l);
+                                                 smoothing, 2 ^ l);
     if (! isempty (fit))
       ctrl = fit.ctrl;
       coef = [fit.coefX, fit.coefY];
@@ -255,6 +259,7 @@ function [fit, kept, reason, residual] = fit_matches (P, F, Q, minScore, spacing
       return;
     end
     [fit, loo, studentised] = spline_fit (P(:, kept), F(:, kept), nodes_for (P(:, kept), spacing), smoothing);
+    smoothing = fit.smoothing;    % chosen once, with every match in
     residual(kept) = loo;
     % Noise of the matches from the median; a whole level pixel off is an
     % outlier however noisy the rest.  The residual is scaled as its
@@ -305,7 +310,7 @@ function [fit, loo, studentised] = spline_fit (P, F, nodes, smoothing)
   PtP = Phi' * Phi;
   rhs = [Phi' * F'; zeros(3, 2)];
   if (isempty (smoothing))
-    candidates = 10 .^ (-8:-1);
+    candidates = 10 .^ (-7:-2);
   else
     candidates = smoothing;
   end
