@@ -8,6 +8,7 @@
 #   - only gridcorners reaches the image-file library (opencv_imgcodecs,
 #     which drags in some 140 libraries), directly or through another;
 #   - driftfield reaches no OpenCV library at all;
+#   - none reaches OpenCV's video module (optical flow);
 #   - every dependency resolves (ldd finds no missing library).
 set -u
 root=$1
@@ -48,6 +49,8 @@ for file in "$@"; do
     driftfield) [ -z "$cv" ] || bad "driftfield reaches OpenCV: $cv" ;;
     *) case " $cv" in *" libopencv_imgcodecs "*) bad "reaches the image-file library" ;; esac ;;
   esac
+  # The registration's plug-in needs no optical flow, no video module.
+  case " $cv" in *" libopencv_video "*) bad "reaches OpenCV's video module" ;; esac
   case $plugin in
     gridcorners) ;;
     *) case " $(echo $libs) " in *" opencv_imgcodecs "*) bad "$description names opencv_imgcodecs" ;; esac ;;
