@@ -71,7 +71,7 @@ endfunction()
 # The m-functions that go with the plug-ins (fitting, peak search) sit
 # beside the MEX files too, so that addpath('build/mex') brings them.
 set(regmex_mfiles)
-foreach(mfile tpsfit tmatchpeak)
+foreach(mfile tpsfit tmatchpeak tpsregister)
   add_custom_command(OUTPUT ${REGMEX_MEX_DIR}/${mfile}.m
     COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/octave/${mfile}.m ${REGMEX_MEX_DIR}/${mfile}.m
     DEPENDS ${CMAKE_SOURCE_DIR}/octave/${mfile}.m VERBATIM)
