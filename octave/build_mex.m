@@ -13,7 +13,7 @@ function build_mex (varargin)
 %   /usr/include/opencv4 and the system library folders; give -I and -L
 %   arguments to point elsewhere.  The MEX files and their help files go to
 %   FOLDER, by default build/mex at the top of the source tree, with
-%   tpsfit.m and tmatchpeak.m; add that folder to the path to use them.
+%   tpsfit.m, tmatchpeak.m and tpsregister.m; add that folder to the path to use them.
 %
 %   What each plug-in compiles and links is read from its folder's
 %   Sources.txt (the format is described at the top of that file); a
@@ -100,7 +100,7 @@ function build_mex (varargin)
     copyfile (fullfile (here, [name '.m']), fullfile (outdir, [name '.m']));
   end
   % The m-functions that go with the plug-ins.
-  for name = {'tpsfit', 'tmatchpeak'}
+  for name = {'tpsfit', 'tmatchpeak', 'tpsregister'}
     copyfile (fullfile (here, [name{1} '.m']), fullfile (outdir, [name{1} '.m']));
   end
   fprintf ('regmex: built %s in %s\n', strjoin (plugins, ', '), outdir);

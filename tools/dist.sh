@@ -1,6 +1,6 @@
 #!/bin/sh
 # Writes build/regmex-<version>.tar.gz, an Octave package:
-#   DESCRIPTION, COPYING, inst/ (help files, tpsfit, tmatchpeak, demo, its
+#   DESCRIPTION, COPYING, inst/ (help files, tpsfit, tmatchpeak, tpsregister, demo, its
 #   photograph),
 #   src/ (Makefile, and per plug-in its Sources.txt, the files it names and
 #   the folder's headers; the bridge files they name and the bridge headers).
@@ -56,6 +56,6 @@ sed "s/@PLUGINS@/$plugins/" octave/package/Makefile > "$stage/src/Makefile"
 sed -e "s/@VERSION@/$version/" -e "s/@DATE@/$(date +%Y-%m-%d)/" octave/package/DESCRIPTION.in > "$stage/DESCRIPTION"
 cp COPYING "$stage/COPYING"
 cp octave/package/post_install.m "$stage/"
-cp octave/tpsfit.m octave/tmatchpeak.m octave/regmex_demo.m data/camera.png "$stage/inst/"
+cp octave/tpsfit.m octave/tmatchpeak.m octave/tpsregister.m octave/regmex_demo.m data/camera.png "$stage/inst/"
 tar -C "$dist" -czf "build/$name.tar.gz" "$name"
 echo "build/$name.tar.gz"

@@ -1,7 +1,7 @@
 function roundtrip_check ()
-  % One call of each of the four plug-ins of the installed package, and help
+  % One call of each plug-in of the installed package, and help
   % of each.
-  names = {"tmatch", "gridcorners", "warpmatch", "driftfield"};
+  names = {"tmatch", "gridcorners", "warpmatch", "driftfield", "patchmatch"};
   for k = 1:numel (names)
     [~, ~, ext] = fileparts (which (names{k}));
     assert (strcmp (ext, ".mex"), sprintf ("%s resolves to %s, not the MEX file", names{k}, which (names{k})));
@@ -16,7 +16,7 @@ function roundtrip_check ()
   assert ([r, c], [100, 200]);
   printf ("tmatch: ok\n");
   % The m-functions ship with the package, with their help.
-  for name = {"tpsfit", "tmatchpeak"}
+  for name = {"tpsfit", "tmatchpeak", "tpsregister"}
     [~, ~, ext] = fileparts (which (name{1}));
     assert (strcmp (ext, ".m"), sprintf ("%s is not in the package", name{1}));
     assert (! isempty (strfind (evalc (sprintf ("help %s", name{1})), [name{1} ":"])));
@@ -26,6 +26,10 @@ function roundtrip_check ()
   [cx, cy] = tpsfit ([0; 50; 0], [0; 0; 40], [1; 51; 1], [2; 2; 42]);
   assert ([cx, cy], [zeros(3, 2); 1 2; 1 0; 0 1], 1e-9);
   printf ("tpsfit, tmatchpeak: ok\n");
+  img = double (imread (file_in_loadpath ("camera.png")));
+  [~, mapY] = tpsregister (img, img([4:end, 1:3], :));
+  assert (median (mapY(:) - repmat ((0:511)', 512, 1)), -3, 0.01);
+  printf ("patchmatch, tpsregister: ok\n");
   P = gridcorners (file_in_loadpath ("camera.png"), 5, 0.01, 5, 0);
   assert (rows (P) == 2 && columns (P) > 0);
   printf ("gridcorners: ok\n");
