@@ -31,7 +31,8 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
 %                        default from REF's size (about 700 blocks, 8 to 24
 %                        pixels)
 %     'PatchSize'        side of the square patches matched at full
-%                        resolution, an odd integer 5..101; default 17
+%                        resolution, an odd integer 5..101; default 17,
+%                        13 when REF's smaller side is below 200
 %     'Smoothing'        the spline's smoothing, a value >= 0, as tpsfit's
 %                        (0 interpolates its nodes' least-squares fit), or
 %                        [] (the default) to choose it from the matches by
@@ -170,10 +171,12 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
   s.kept = nnz (kept);
   s.candidates = nnz (matched);
   s.medianResidual = median (residual(kept));
-  s.medianScore = median (Q(1, matched));
   if (s.kept == 0)
     s.medianResidual = Inf;
-    s.medianScore = NaN;
+  end
+  s.medianScore = NaN;
+  if (s.candidates > 0)
+    s.medianScore = median (Q(1, matched));
   end
   s.confident = s.kept >= 20 && s.kept >= 0.5 * s.candidates && s.medianResidual <= 0.5;
   info.summary = s;
@@ -360,7 +363,12 @@ end
 function opt = options (args, M, N)
   opt.maxDisplacement = min (M, N) / 4;
   opt.spacing = min (24, max (8, round (sqrt (M * N / 700))));
+  % A small frame is warped more across a patch of a given size: there
+  % smaller patches match better (measured on 120x160 frames).
   opt.patchSize = 17;
+  if (min (M, N) < 200)
+    opt.patchSize = 13;
+  end
   opt.smoothing = [];
   opt.minScore = 0.6;
   names = {"MaxDisplacement", "Spacing", "PatchSize", "Smoothing", "MinScore"};
