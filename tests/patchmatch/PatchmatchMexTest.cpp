@@ -152,3 +152,21 @@ TEST_F(Patchmatch, RefusesEachArgumentWithItsIdentifier) {
     auto many = plugin.call(7, std::vector<const mxArray*>(a, a + 8));
     EXPECT_EQ(many.errorId, "patchmatch:nargout");
 }
+
+TEST_F(Patchmatch, StopsOnTheHostsInterruptAndReleasesEverything) {
+    const int M = 200, N = 200;
+    auto ref = mexhost::matrix(M, N, image(M, N, 0, 0));
+    auto mov = mexhost::matrix(M, N, image(M, N, 1.5, 0));
+    auto cell = mexhost::scalar(8), level = mexhost::scalar(0), half = mexhost::scalar(6), radius = mexhost::scalar(3);
+    // At the first look and a few looks later (the plug-in asks the host at
+    // most every 2 ms), with the work under way.
+    for (unsigned long polls : {0ul, 1ul, 3ul}) {
+        mexhost::raiseInterruptAfterPolls(polls);
+        auto r = plugin.call(6, {ref.get(), mov.get(), cell.get(), identityCtrl.get(), identityCoef.get(), level.get(),
+                                 half.get(), radius.get()});
+        mexhost::clearInterrupt();
+        EXPECT_FALSE(r.ok) << "after " << polls << " polls";
+        EXPECT_EQ(r.errorId, "patchmatch:interrupted");
+        EXPECT_TRUE(r.leakFree());
+    }
+}
