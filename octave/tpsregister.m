@@ -170,9 +170,9 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
   matched = isfinite (F(1, :));
   s.kept = nnz (kept);
   s.candidates = nnz (matched);
-  s.medianResidual = median (residual(kept));
-  if (s.kept == 0)
-    s.medianResidual = Inf;
+  s.medianResidual = Inf;
+  if (s.kept > 0)
+    s.medianResidual = median (residual(kept));
   end
   s.medianScore = NaN;
   if (s.candidates > 0)
