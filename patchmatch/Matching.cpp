@@ -182,9 +182,9 @@ bool matchPatches(const Request& rq) {
             // A parabola through the scores one pixel either side of the
             // peak is biased by up to 0.2 px towards whole pixels, and still
             // by some hundredths at the peak where the score falls off
-            // unevenly; through scores a quarter pixel either side that
-            // shrinks sixteenfold.  Two rounds: the first may start 0.2 px
-            // off.
+            // unevenly; through scores a quarter pixel either side the bias
+            // is several times smaller.  Two rounds: the first may start
+            // 0.2 px off.
             const float* row = score.ptr<float>(at.y);
             double qx = cx + at.x - r + parabola(row[at.x - 1], row[at.x], row[at.x + 1]);
             double qy = cy + at.y - r +
@@ -223,11 +223,11 @@ bool matchPatches(const Request& rq) {
 
     // The host's matrices are column-major: each is the transpose of a
     // row-major image.
-    const double* const outputs[3] = {rq.mapX, rq.mapY, rq.warped};
+    double* const outputs[3] = {rq.mapX, rq.mapY, rq.warped};
     const cv::Mat* const images[3] = {&mapX, &mapY, &warped};
     for (int o = 0; o < 3; ++o) {
         if (!outputs[o]) continue;
-        cv::Mat columns(size.width, size.height, CV_64F, const_cast<double*>(outputs[o]));
+        cv::Mat columns(size.width, size.height, CV_64F, outputs[o]);
         cv::Mat(images[o]->t()).convertTo(columns, CV_64F);
     }
     return true;
