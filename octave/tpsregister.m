@@ -127,11 +127,12 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
   coef = robust_affine (P(:, good), F(:, good), 2 ^ L);
 
   % Coarse to fine: each level starts from the warp of the level above.
+  % The search radius (level pixels) covers what the level above could
+  % not resolve; the second full-resolution pass only refines.
   passes = [L:-1:0, 0];
   radius = [6 * ones(1, L), 4, 2];
   for k = 1:numel (passes)
     l = passes(k);
-    last = k == numel (passes);
     if (l > 0)
       [F, Q, P] = patchmatch (ref, mov, level_cell (opt.spacing, side, l), ctrl, coef, l, ...
                               level_half (half, side, l), radius(k));
@@ -187,8 +188,8 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
   end
 end
 
-% Template half-size at level l: the full-resolution one, or smaller on
-% a small frame.
+% Template half-size at level l: smaller at coarse levels, where a pixel
+% holds more of the scene, and on small frames, leaving room to search.
 function h = level_half (half, side, l)
   h = max (3, min ([half, floor(half / 2 ^ (l / 2)) + 1, floor(side / 2 ^ l / 6)]));
 end
