@@ -83,7 +83,8 @@ struct Method {
 };
 
 std::string workDir(const std::string& method, const std::string& part) {
-    return std::string(REGMEX_REGBENCH_WORK_DIR) + "/" + method + "/" + part;
+    // Apart for smoke runs, so that ctest can run beside make bench.
+    return std::string(REGMEX_REGBENCH_WORK_DIR) + (regmexbench::smoke() ? "/smoke/" : "/full/") + method + "/" + part;
 }
 
 Run octave(const std::string& method, const std::vector<Pair>& pairs, const std::string& dir) {

@@ -120,6 +120,7 @@ bool readDeformation(const std::string& mhd, cv::Size frame, Maps& maps, std::st
         why = "cannot read " + raw;
         return false;
     }
+    std::remove(raw.c_str());  // 2-4 MB a pair
     field.convertTo(field, CV_32FC2);
     cv::Mat xy[2];
     cv::split(field, xy);
