@@ -188,6 +188,27 @@ PairError endPointError(const Maps& found, const Maps& truth, int border) {
     return r;
 }
 
+double truthMismatch(const Pair& pair, int border) {
+    cv::Mat mov;
+    pair.mov.convertTo(mov, CV_32F);
+    if (pair.variant.find("gain") != std::string::npos) mov = (mov - 10) / 1.2;
+    auto difference = [&](float offset) {
+        cv::Mat back;
+        cv::remap(mov, back, pair.truth.x + offset, pair.truth.y + offset, cv::INTER_CUBIC, cv::BORDER_REFLECT_101);
+        double sum = 0;
+        int n = 0;
+        for (int y = border; y < mov.rows - border; ++y)
+            for (int x = border; x < mov.cols - border; ++x) {
+                const float tx = pair.truth.x.at<float>(y, x), ty = pair.truth.y.at<float>(y, x);
+                if (tx < 2 || ty < 2 || tx > mov.cols - 3 || ty > mov.rows - 3) continue;
+                sum += std::abs(back.at<float>(y, x) - pair.ref.at<uchar>(y, x));
+                ++n;
+            }
+        return n ? sum / n : 0.0;
+    };
+    return difference(0) / difference(0.5f);
+}
+
 Maps identityMaps(cv::Size frame) {
     Maps m{cv::Mat(frame, CV_32F), cv::Mat(frame, CV_32F)};
     for (int y = 0; y < frame.height; ++y)

@@ -82,6 +82,13 @@ struct PairError {
 // `border` px inside the frame; NaN in `found` counts as an infinite error.
 PairError endPointError(const Maps& found, const Maps& truth, int border);
 
+// How well the true maps bring mov back onto ref: the mean absolute grey
+// difference between ref and mov sampled through the maps (gain and offset
+// undone), over the inner pixels whose true position lies inside mov, over
+// the same difference with the maps off by half a pixel along x and y.
+// Well below 1 when the pair and its truth agree.
+double truthMismatch(const Pair& pair, int border);
+
 // The maps of no registration at all: every pixel where it was.
 Maps identityMaps(cv::Size frame);
 
