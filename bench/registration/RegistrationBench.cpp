@@ -41,7 +41,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -73,18 +72,18 @@ const Setup& setup() {
                                                             "coffee", "chelsea",   "text",   "rocket"};
         const std::vector<Photo> photos = loadPhotos(REGMEX_DATA_DIR, names);
         const Photo camera = loadPhotos(REGMEX_DATA_DIR, {"camera"})[0];
-        Setup s{makePairs(photos), shiftPair(camera, kShiftX, kShiftY)};
+        Setup made{makePairs(photos), shiftPair(camera, kShiftX, kShiftY)};
         // The geometry alone: gain (8-bit saturation) and noise raise the
         // ratio to 0.4-0.65 with a right truth.  Here 0.2-0.4; a truth
         // that takes the inverse warp's displacement, negated, for the
         // warp's (off by up to a px) gives 0.6 on a 10 px warp.
-        for (const Pair& p : s.pairs) {
+        for (const Pair& p : made.pairs) {
             const double m = p.variant.find("gain") == std::string::npos ? truthMismatch(p, kBorder) : 0;
             if (m > 0.5)
                 throw std::runtime_error("the true maps of " + p.photo + ", " + p.variant +
                                          " do not bring mov back onto ref (mismatch " + std::to_string(m) + ")");
         }
-        return s;
+        return made;
     }();
     return s;
 }
