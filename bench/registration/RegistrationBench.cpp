@@ -182,7 +182,8 @@ void skip(benchmark::State& state, const std::string& what, const std::string& w
 }
 
 void Register(benchmark::State& state, const Method& method) {
-    if (regmexbench::smoke() && std::string(method.key) == "elastix") return skip(state, method.key, "not in a smoke run");
+    if (regmexbench::smoke() && std::string(method.key) == "elastix")
+        return skip(state, method.key, "not in a smoke run");
     const Setup* s;
     try {
         s = &setup();
@@ -198,7 +199,8 @@ void Register(benchmark::State& state, const Method& method) {
         const cv::Point2d found = medianShift(check.maps[0], kBorder);
         const double e = endPointError(check.maps[0], s->shift.truth, kBorder).median;
         char line[200];
-        std::snprintf(line, sizeof line, "a pure shift of (%.4f, %.4f) px comes back as (%.4f, %.4f), median EPE %.3f px",
+        std::snprintf(line, sizeof line,
+                      "a pure shift of (%.4f, %.4f) px comes back as (%.4f, %.4f), median EPE %.3f px",
                       kShiftX, kShiftY, found.x, found.y, e);
         std::printf("registration: %s: %s\n", method.key, line);
         if (!(cv::norm(found - cv::Point2d(kShiftX, kShiftY)) <= method.shiftTolerance))
@@ -263,7 +265,8 @@ void printTable() {
             const Result *a = find(own), *b = find(ref);
             if (!a || !b) continue;
             const Summary sa = summarise(*a, ""), sb = summarise(*b, "");
-            std::printf("%s vs %s: EPE (median over all pairs) x%.2f (%.3f vs %.3f px), solved %d vs %d, time x%.2f (%.3f vs %.3f s)\n",
+            std::printf("%s vs %s: EPE (median over all pairs) x%.2f (%.3f vs %.3f px), solved %d vs %d, "
+                        "time x%.2f (%.3f vs %.3f s)\n",
                         own, ref, sb.median > 0 ? sa.median / sb.median : 0.0, sa.median, sb.median, sa.solved,
                         sb.solved, b->seconds > 0 ? a->seconds / b->seconds : 0.0, a->seconds, b->seconds);
         }

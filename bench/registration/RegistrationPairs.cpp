@@ -123,7 +123,8 @@ Pair makePair(const Photo& photo, const Variant& variant, const Displacement& d,
                 source.at<cv::Vec2f>(y, x) = cv::Vec2f(static_cast<float>(p.x), static_cast<float>(p.y));
             }
     });
-    if (diverged) throw std::runtime_error(photo.name + ", " + variant.name + ": the warp's inversion did not converge");
+    if (diverged)
+        throw std::runtime_error(photo.name + ", " + variant.name + ": the warp's inversion did not converge");
     cv::Mat refF, movF;
     photo.image.convertTo(refF, CV_32F);
     cv::remap(refF, movF, source, cv::noArray(), cv::INTER_CUBIC, cv::BORDER_REFLECT_101);
