@@ -32,8 +32,8 @@ void makeDir(const std::string& dir) {
 }
 
 // Runs argv[0] (a path, or a name looked up in PATH) without a shell and
-// returns its exit status (-1 when it could not run); its standard output
-// and error go to `output`.
+// returns its exit status (128 + the signal that ended it, -1 when it could
+// not run); its standard output and error go to `output`.
 int runProcess(const std::vector<std::string>& argv, std::string& output) {
     int fds[2];
     if (pipe(fds) != 0) return -1;
@@ -57,10 +57,16 @@ int runProcess(const std::vector<std::string>& argv, std::string& output) {
     close(fds[0]);
     int status = 0;
     if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
 }
 
-std::string tail(const std::string& s, size_t n = 600) { return s.size() > n ? "..." + s.substr(s.size() - n) : s; }
+// The end of a program's output, on one line.
+std::string tail(const std::string& s, size_t n = 300) {
+    std::string t = s.size() > n ? "..." + s.substr(s.size() - n) : s;
+    for (char& c : t)
+        if (c == '\n' || c == '\r') c = ' ';
+    return t;
+}
 
 bool onPath(const std::string& program) {
     std::string out;
@@ -170,9 +176,15 @@ Run runElastix(const std::vector<Pair>& pairs, const std::string& paramDir, cons
         int status = runProcess({"elastix", "-f", ref, "-m", mov, "-p", paramDir + "/elastix_affine.txt", "-p",
                                  paramDir + "/elastix_bspline.txt", "-out", dir, "-threads", "2"},
                                 out);
-        if (status == 0)
-            status = runProcess({"transformix", "-def", "all", "-tp", dir + "/TransformParameters.1.txt", "-out", dir},
-                                out);
+        if (status == 0) {
+            const std::vector<std::string> transformix = {
+                "transformix", "-def", "all", "-tp", dir + "/TransformParameters.1.txt", "-out", dir};
+            status = runProcess(transformix, out);
+            // transformix 5.0.1 now and then aborts as it exits (a
+            // std::system_error from a thread): run it once more, in the
+            // time, as a user would have to.
+            if (status != 0) status = runProcess(transformix, out);
+        }
         run.seconds[k] = secondsSince(t0);
         std::string why;
         if (status != 0)
