@@ -245,6 +245,8 @@ Run runOctave(const std::string& method, const std::vector<Pair>& pairs, const s
             run.maps[k] = m;
         else
             run.failure[k] = "maps missing or of the wrong size";
+        std::remove((prefix + ".x").c_str());  // 2 MB a 512x512 map
+        std::remove((prefix + ".y").c_str());
     }
     for (size_t k = 0; k < pairs.size(); ++k)
         if (!reported[k])
