@@ -1,7 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages regmex needs that are not installed yet.
 set -e
-packages="g++ make cmake pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
+packages="g++ make cmake pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-video-dev
 octave octave-dev libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libasan8 libubsan1 libtsan2
 gnuplot-nox fonts-freefont-otf g++-mingw-w64-x86-64-posix wine64 zip"
 missing=""
