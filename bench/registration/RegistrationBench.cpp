@@ -31,7 +31,7 @@
 // Octave finds the MEX files in REGMEX_MEX_DIR and m-functions in the
 // ':'-separated folders of REGMEX_OCTAVE_PATH (default: this build and the
 // source tree's octave/), so another worktree's build can be measured:
-//   REGMEX_MEX_DIR=/path/build/mex REGMEX_OCTAVE_PATH=/path/octave registration_bench
+//   REGMEX_MEX_DIR=/path/build/mex REGMEX_OCTAVE_PATH=/path/octave/functions registration_bench
 #include "BenchSupport.h"
 #include "RegistrationMethods.h"
 #include "RegistrationPairs.h"
