@@ -50,3 +50,21 @@ macro(regmex_decide var what found missing)
     set(${var} OFF)
   endif()
 endmacro()
+
+# regmex_missing(<found> <text> <names>...): for the list of what is missing
+# (empty when all is there) sets <found>, and <text> to
+# "A and B not found (make deps-test installs them)".
+function(regmex_missing found text)
+  if(NOT ARGN)
+    set(${found} TRUE PARENT_SCOPE)
+    return()
+  endif()
+  list(LENGTH ARGN count)
+  set(them it)
+  if(count GREATER 1)
+    set(them them)
+  endif()
+  list(JOIN ARGN " and " names)
+  set(${found} FALSE PARENT_SCOPE)
+  set(${text} "${names} not found (make deps-test installs ${them})" PARENT_SCOPE)
+endfunction()

@@ -5,12 +5,13 @@
 #         CMake, OpenCV's development files, Octave, gnuplot and fonts for the
 #         demo's figures
 #   test  also what the tests, benchmarks, fuzzers and the Windows build
-#         need: GoogleTest, Google Benchmark, clang with its sanitizer
-#         runtimes, MinGW-w64, wine, zip
+#         need: GoogleTest, Google Benchmark, OpenCV's video module (the
+#         registration benchmark compares with its optical flow), clang with
+#         its sanitizer runtimes, MinGW-w64, wine, zip
 set -e
 demo="g++ make cmake pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
 octave octave-dev gnuplot-nox fonts-freefont-otf"
-test="libgtest-dev libbenchmark-dev clang libclang-rt-14-dev libasan8 libubsan1 libtsan2
+test="libgtest-dev libbenchmark-dev libopencv-video-dev clang libclang-rt-14-dev libasan8 libubsan1 libtsan2
 g++-mingw-w64-x86-64-posix wine64 zip"
 case ${1:-demo} in
   demo) packages=$demo ;;

@@ -9,6 +9,7 @@
 #     which drags in some 140 libraries), directly or through another;
 #   - a plug-in whose description names no OpenCV library (driftfield)
 #     reaches none at all;
+#   - none reaches OpenCV's video module (optical flow);
 #   - every dependency resolves (ldd finds no missing library).
 set -u
 root=$1
@@ -54,6 +55,8 @@ for file in "$@"; do
     gridcorners) ;;
     *) case " $cv" in *" libopencv_imgcodecs "*) bad "reaches the image-file library" ;; esac ;;
   esac
+  # The registration's plug-in needs no optical flow, no video module.
+  case " $cv" in *" libopencv_video "*) bad "reaches OpenCV's video module" ;; esac
   case $plugin in
     gridcorners) ;;
     *) case " $(echo $libs) " in *" opencv_imgcodecs "*) bad "$description names opencv_imgcodecs" ;; esac ;;

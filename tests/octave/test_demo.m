@@ -24,6 +24,10 @@ function test_demo ()
   assert (r.truthMissMax < 0.15);
   assert (r.backMissMax < 0.15);
   assert (r.diffAfter < 0.5 * r.diffBefore);
+  % One call of tpsregister on the same pair places the check points as
+  % well as the lattice tracking does.
+  assert (r.oneCallMedian < 0.25);
+  assert (r.oneCallMax < 1);
   for name = {"lattice", "score_map", "corners", "difference"}
     info = dir (fullfile (outdir, [name{1} ".png"]));
     assert (numel (info) == 1 && info.bytes > 10000, [name{1} ".png was not written"]);

@@ -26,6 +26,10 @@ function roundtrip_check (names, mfunctions)
   [cx, cy] = tpsfit ([0; 50; 0], [0; 0; 40], [1; 51; 1], [2; 2; 42]);
   assert ([cx, cy], [zeros(3, 2); 1 2; 1 0; 0 1], 1e-9);
   printf ("tpsfit, tmatchpeak: ok\n");
+  img = double (imread (file_in_loadpath ("camera.png")));
+  [~, mapY] = tpsregister (img, img([4:end, 1:3], :));
+  assert (median (mapY(:) - repmat ((0:511)', 512, 1)), -3, 0.01);
+  printf ("patchmatch, tpsregister: ok\n");
   P = gridcorners (file_in_loadpath ("camera.png"), 5, 0.01, 5, 0);
   assert (rows (P) == 2 && columns (P) > 0);
   printf ("gridcorners: ok\n");
