@@ -1,13 +1,15 @@
 # regmex: thin driver over CMake.
-#   make deps    install missing Debian packages
-#   make         build (release)
-#   make test    deps + build + every test
-#   make bench   deps + build + benchmarks
-#   make demo    deps + build + the demo in Octave
-#   make fuzz    deps + each fuzzer for FUZZ_SECONDS (default 300)
+#   make deps    install the missing Debian packages the plug-ins and the demo need
+#   make deps-test  also those of the tests, benchmarks, fuzzers, Windows build
+#   make         build (release): the plug-ins, and the tests, benchmarks and
+#                Windows build whose packages are installed
+#   make demo    deps + the plug-ins' MEX files only + the demo in Octave
+#   make test    deps-test + build + every test (a missing part is an error)
+#   make bench   deps-test + build + benchmarks
+#   make fuzz    deps-test + each fuzzer for FUZZ_SECONDS (default 300)
 #   make dist    the Octave package build/regmex-<version>.tar.gz
-#   make windows deps + build/windows/driftfield.mexw64 (MinGW-w64 cross build;
-#                `make` and `make test` build it too)
+#   make windows deps-test + build/windows/driftfield.mexw64 (MinGW-w64 cross
+#                build; `make test` builds it too)
 #   make windows-dist  build/driftfield-<version>-win64.zip for MATLAB on Windows
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -15,20 +17,29 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 FUZZ_SECONDS ?= 300
 FUZZ_SHORT ?= 30
 
-.PHONY: all build deps test bench demo fuzz sanitize dist windows windows-dist clean
+# The options that make a part required: a configure for `make test` fails
+# where a plain one would skip.
+REQUIRE_ALL = -DREGMEX_TESTS=ON -DREGMEX_BENCH=ON -DREGMEX_WINDOWS=ON
+CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+
+.PHONY: all build deps deps-test test bench demo fuzz sanitize dist windows windows-dist clean
 
 all: build
 
 deps:
-	@sh tools/deps.sh
+	@sh tools/deps.sh demo
+
+deps-test:
+	@sh tools/deps.sh test
 
 $(BUILD)/CMakeCache.txt:
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	$(CONFIGURE)
 
 build: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: deps
+test: deps-test
+	$(CONFIGURE) $(REQUIRE_ALL)
 	$(MAKE) build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 	sh tools/sanitize.sh
@@ -37,24 +48,26 @@ test: deps
 dist:
 	@sh tools/dist.sh
 
-windows: deps $(BUILD)/CMakeCache.txt
+windows: deps-test
+	$(CONFIGURE) -DREGMEX_WINDOWS=ON
 	cmake --build $(BUILD) --target regmex_windows -j $(JOBS)
 
 windows-dist: windows
 	@sh tools/windows_dist.sh $(BUILD)
 
-sanitize: deps
+sanitize: deps-test
 	sh tools/sanitize.sh
 
-fuzz: deps
+fuzz: deps-test
 	sh tools/fuzz.sh $(FUZZ_SECONDS)
 
-bench: deps
+bench: deps-test
+	$(CONFIGURE) -DREGMEX_BENCH=ON
 	$(MAKE) build
 	@sh tools/bench.sh $(BUILD)
 
-demo: deps
-	$(MAKE) build
+demo: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) --target regmex_mex -j $(JOBS)
 	octave-cli --norc --quiet --no-history --no-window-system --eval "addpath('octave'); addpath('$(BUILD)/mex'); regmex_demo;"
 
 clean:

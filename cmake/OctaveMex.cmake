@@ -81,3 +81,9 @@ foreach(source ${regmex_mfunctions})
   list(APPEND regmex_mfiles ${REGMEX_MEX_DIR}/${mfile})
 endforeach()
 add_custom_target(regmex_octave_mfiles ALL DEPENDS ${regmex_mfiles})
+
+# regmex_mex: the plug-ins' MEX files, their help and the m-functions, all
+# that Octave (and the demo) needs, without the tests and benchmarks
+# (make demo).  Each plug-in adds its MEX file (cmake/Plugin.cmake).
+add_custom_target(regmex_mex)
+add_dependencies(regmex_mex regmex_octave_mfiles)

@@ -191,5 +191,6 @@ function(regmex_add_plugin name)
       INCLUDES ${CMAKE_SOURCE_DIR}/${name} ${CMAKE_SOURCE_DIR}/bridge
       LIBS ${REGMEX_${up}_LIBS}
       HELP ${CMAKE_SOURCE_DIR}/${name}/${name}.m)
+    add_dependencies(regmex_mex ${name}_octave)
   endif()
 endfunction()

@@ -2,9 +2,10 @@
 # driftfield), cross-compiled with MinGW-w64
 # into build/windows as an external project, and tested under wine
 # (tests/windows).  Debian's g++-mingw-w64-x86-64-posix and wine64 provide
-# the tools; `make deps` installs them.
-option(REGMEX_WINDOWS "Cross-build the plug-ins without OpenCV (driftfield.mexw64) for 64-bit Windows and test them under wine" ON)
-if(NOT REGMEX_WINDOWS)
+# the tools; `make deps-test` installs them.
+# REGMEX_WINDOWS (cmake/Optional.cmake) decides whether it is built.
+regmex_wanted(wanted REGMEX_WINDOWS "Windows build")
+if(NOT wanted)
   return()
 endif()
 
@@ -13,12 +14,18 @@ find_program(REGMEX_MINGW_CXX x86_64-w64-mingw32-g++-posix)
 find_program(REGMEX_MINGW_OBJDUMP x86_64-w64-mingw32-objdump)
 # Debian's wine64 package puts its loader in /usr/lib/wine.
 find_program(REGMEX_WINE NAMES wine64 HINTS /usr/lib/wine)
-foreach(tool REGMEX_MINGW_CXX REGMEX_MINGW_OBJDUMP REGMEX_WINE)
-  if(NOT ${tool})
-    message(FATAL_ERROR "${tool} not found: install g++-mingw-w64-x86-64-posix and wine64 (make deps), "
-                        "or configure with -DREGMEX_WINDOWS=OFF")
-  endif()
-endforeach()
+set(missing)
+if(NOT REGMEX_MINGW_CXX OR NOT REGMEX_MINGW_OBJDUMP)
+  list(APPEND missing "MinGW-w64 (x86_64-w64-mingw32-g++-posix)")
+endif()
+if(NOT REGMEX_WINE)
+  list(APPEND missing "wine64")
+endif()
+regmex_missing(found missing ${missing})
+regmex_decide(REGMEX_WINDOWS "Windows build" found "${missing}")
+if(NOT REGMEX_WINDOWS)
+  return()
+endif()
 
 regmex_find_windows_plugins(windows_plugins ${CMAKE_SOURCE_DIR})
 set(windows_products)
