@@ -21,15 +21,15 @@ void ThinPlate::at(double x, double y, double* tx, double* ty) const {
     *ty = sy;
 }
 
-bool displacementNodes(const ThinPlate& t, int rows, int cols, double step, double scale, float* dx, float* dy,
-                       int workers, const std::function<bool()>& shouldStop) {
+bool displacementNodes(const ThinPlate& t, int rows, int cols, double step, double origin, double scale, float* dx,
+                       float* dy, int workers, const std::function<bool()>& shouldStop) {
     parallel::Pool pool(shouldStop);
     parallel::forRanges(pool, static_cast<size_t>(rows), workers, [&](size_t begin, size_t end) {
         for (size_t i = begin; i < end; ++i) {
             if (pool.stopping()) return;
-            const double y = static_cast<double>(i) * step * scale;
+            const double y = (origin + static_cast<double>(i) * step) * scale;
             for (int j = 0; j < cols; ++j) {
-                const double x = j * step * scale;
+                const double x = (origin + j * step) * scale;
                 double tx, ty;
                 t.at(x, y, &tx, &ty);
                 dx[i * static_cast<size_t>(cols) + static_cast<size_t>(j)] = static_cast<float>((tx - x) / scale);

@@ -22,13 +22,13 @@ struct ThinPlate {
 };
 
 // The displacement T(p) - p of the spline at the nodes of a grid, in the
-// units of a pyramid level: node (i, j) lies at level position (j * step,
-// i * step), that is at full-resolution (j * step * scale, i * step * scale),
+// units of a pyramid level: node (i, j) lies at level position (origin + j *
+// step, origin + i * step), that is at full resolution that times scale,
 // and gets (T - p) / scale.  Rows of `cols` floats, `rows` rows.  Rows are
 // shared among `workers` threads; shouldStop (may be empty) is asked on the
 // calling thread between rows.  False when stopped.
-bool displacementNodes(const ThinPlate& t, int rows, int cols, double step, double scale, float* dx, float* dy,
-                       int workers, const std::function<bool()>& shouldStop);
+bool displacementNodes(const ThinPlate& t, int rows, int cols, double step, double origin, double scale, float* dx,
+                       float* dy, int workers, const std::function<bool()>& shouldStop);
 
 }  // namespace patchmatch
 

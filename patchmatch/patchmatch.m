@@ -48,8 +48,8 @@
 %                patch that slides along an edge); NaN where FOUND is
 %     POINTS     2 x K: the points matched (as given, or picked)
 %     MAPX, MAPY T over REF's level in that level's pixel units: the x and
-%                y of MOV's level that each pixel samples (exact every 8
-%                level pixels, cubic in between; single precision)
+%                y of MOV's level that each pixel samples (exact every 4
+%                level pixels, linear in between; single precision)
 %     WARPED     MOV's level resampled through T (bicubic; beyond MOV's
 %                edges its nearest edge pixel).  At LEVEL 0, MAPX, MAPY
 %                and WARPED are the registration's maps and image.
