@@ -51,9 +51,11 @@ function varargout = tpsfit (varargin)
 %   Cost
 %     The solve is a dense (K+3)x(K+3) factorisation: K^3 work and 8 K^2
 %     bytes for each of the few K x K matrices.  With Octave on Debian's
-%     reference BLAS, K = 1500 takes about 1 s and K = 5000 about 40 s; a
-%     faster BLAS helps in proportion (on Debian, install libopenblas0
-%     and Octave uses it).  RC adds a few K^2 steps, not a second solve.
+%     reference BLAS, K = 1500 takes about 1 s of processor time and
+%     K = 5000 about 28 s; with OpenBLAS (on Debian, install
+%     libopenblas0-pthread and Octave uses it) K = 5000 took 13 s here,
+%     spread over both cores.  RC adds a condition estimate from the
+%     solve's own factors (a few K^2 steps), not a second factorisation.
 %
 %   Errors (identifiers)
 %     tpsfit:nargin     fewer than four or more than five arguments, or more
