@@ -89,8 +89,9 @@ function build_mex (varargin)
     libs = d.libs;
     if (ispc ())
       % std::thread needs no library of its own on Windows, and Visual C++
-      % has no pthread library to link.
-      libs = libs(~strcmp (libs, 'pthread'));
+      % has no pthread library to link; nor has Windows a libdl (the
+      % interrupt lookup uses its own module functions there).
+      libs = libs(~strcmp (libs, 'pthread') & ~strcmp (libs, 'dl'));
     end
     incflags = {['-I' fullfile(root, name)], ['-I' fullfile(root, 'bridge')]};
     libflags = strcat ('-l', libs);
