@@ -11,9 +11,9 @@ namespace warpmatch {
 ThreadParam param[kMaxWorkers];
 ThreadHandle hThread[kMaxWorkers];
 
+#ifdef REGMEX_WARPMATCH_STD_THREADS
 namespace {
 
-#ifdef REGMEX_WARPMATCH_STD_THREADS
 // pthread_create's and pthread_join's contracts over std::thread: 0 or an
 // error code, never an exception.
 int createStdThread(ThreadHandle* t, const ThreadAttr*, void* (*f)(void*), void* arg) {
@@ -35,14 +35,18 @@ int joinStdThread(ThreadHandle t, void** result) {
     } catch (const std::system_error& e) {
         rc = e.code().value() ? e.code().value() : EINVAL;
     }
-    if (rc == 0) delete t;  // a thread not joined must not be destroyed
+    if (rc == 0) delete t;  // deleting a thread not joined would terminate
     return rc;
 }
+
+}  // namespace
 
 const ThreadFunctions kPlatformThreads = {createStdThread, joinStdThread};
 #else
 const ThreadFunctions kPlatformThreads = {pthread_create, pthread_join};
 #endif
+
+namespace {
 
 // param and hThread are process-wide; this keeps a second caller out.
 std::mutex runLock;

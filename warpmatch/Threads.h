@@ -83,6 +83,8 @@ struct ThreadFunctions {
     int (*create)(ThreadHandle*, const ThreadAttr*, void* (*)(void*), void*);
     int (*join)(ThreadHandle, void**);
 };
+// pthread_create and pthread_join, or their std::thread equivalents.
+extern const ThreadFunctions kPlatformThreads;
 
 struct ThreadRun {
     int workers = 0;       // workers the partition asked for
