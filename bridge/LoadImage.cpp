@@ -1,5 +1,6 @@
 #include "LoadImage.h"
 
+#include "FileKind.h"
 #include "Resources.h"
 
 #include <opencv2/core.hpp>
@@ -30,7 +31,7 @@ IplImage* loadImage(const char* filename, int iscolor, LoadFailure* failure)
     // imread warns on the console about a missing file and reads a directory
     // as garbage; only regular files reach it.
     struct stat info;
-    if (!filename || stat(filename, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (!filename || stat(filename, &info) != 0 || !filekind::isRegular(info.st_mode)) {
         setFailure(failure, LoadFailure::unreadable, "");
         return 0;
     }

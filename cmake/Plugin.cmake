@@ -103,7 +103,8 @@ endfunction()
 
 # regmex_find_windows_plugins(<out> <root>): the plug-ins the Windows build
 # makes, those whose Sources.txt links no library but the thread library
-# (which the static MinGW-w64 runtime carries): no OpenCV.
+# (which the static MinGW-w64 runtime carries) and the loader library (which
+# Windows does not have): no OpenCV.
 function(regmex_find_windows_plugins out root)
   set(REGMEX_SOURCE_ROOT ${root})
   regmex_find_plugins(plugins ${root})
@@ -112,7 +113,7 @@ function(regmex_find_windows_plugins out root)
     regmex_read_sources(${plugin})
     string(TOUPPER ${plugin} up)
     set(libs ${REGMEX_${up}_LIBS})
-    list(REMOVE_ITEM libs pthread)
+    list(REMOVE_ITEM libs pthread dl)
     if(NOT libs)
       list(APPEND windows ${plugin})
     endif()
@@ -121,7 +122,8 @@ function(regmex_find_windows_plugins out root)
 endfunction()
 
 # regmex_link_items(<out> <names>...): the CMake link items for -l names:
-# OpenCV's modules by their found paths, pthread as Threads::Threads.
+# OpenCV's modules by their found paths, pthread as Threads::Threads, dl as
+# the platform's loader library (none where dlopen is in the C library).
 function(regmex_link_items out)
   set(items)
   foreach(name IN LISTS ARGN)
@@ -131,6 +133,8 @@ function(regmex_link_items out)
       list(APPEND items ${OPENCV_${module}_LIBRARY})
     elseif(name STREQUAL "pthread")
       list(APPEND items Threads::Threads)
+    elseif(name STREQUAL "dl")
+      list(APPEND items ${CMAKE_DL_LIBS})
     else()
       list(APPEND items ${name})
     endif()

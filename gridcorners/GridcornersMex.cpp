@@ -9,6 +9,7 @@
 #include "BlockDetection.h"
 #include "BlockGrid.h"
 #include "CMatlabToOpenCV.h"
+#include "FileKind.h"
 #include "Interrupt.h"
 #include "LoadImage.h"
 #include "MexArgs.h"
@@ -139,9 +140,9 @@ void checkFile(const char* name) {
     const mexargs::Arg missing = kFilename.as("fileNotFound");
     struct stat info;
     if (stat(name, &info) != 0) mexargs::failArg(missing, ": there is no file '%s'", name);
-    if (!S_ISREG(info.st_mode))
+    if (!filekind::isRegular(info.st_mode))
         mexargs::failArg(missing, ": '%s' is %s, not an image file", name,
-                         S_ISDIR(info.st_mode) ? "a directory" : "not a regular file");
+                         filekind::isDirectory(info.st_mode) ? "a directory" : "not a regular file");
 }
 
 // The exception's text without the trailing line break OpenCV puts there.

@@ -8,9 +8,12 @@ function build_mex (varargin)
 %   build_mex('-n', ...)
 %
 %   In GNU Octave the plug-ins are built with mkoctfile --mex; in MATLAB
-%   with mex -compatibleArrayDims (the 32-bit index API the sources are
-%   written for).  OpenCV 4 (core, imgproc, imgcodecs, with the C
-%   interface headers) is found through pkg-config where it exists, else in
+%   with mex -largeArrayDims: the API of mex's default mode (R2017b: size_t
+%   sizes, separate complex storage, the _730 entry points), by a flag that
+%   older releases accept too.  Every plug-in compiles in that mode, and
+%   imports only names MATLAB exports, by a test (never run in MATLAB).
+%   OpenCV 4 (core, imgproc, imgcodecs, with the C interface headers) is
+%   found through pkg-config where it exists, else in
 %   /usr/include/opencv4 and the system library folders; give -I and -L
 %   arguments to point elsewhere.  The MEX files and their help files go to
 %   FOLDER, by default build/mex at the top of the source tree, with the
@@ -89,8 +92,9 @@ function build_mex (varargin)
     libs = d.libs;
     if (ispc ())
       % std::thread needs no library of its own on Windows, and Visual C++
-      % has no pthread library to link.
-      libs = libs(~strcmp (libs, 'pthread'));
+      % has no pthread library to link; nor has Windows a libdl (the
+      % interrupt lookup uses its own module functions there).
+      libs = libs(~strcmp (libs, 'pthread') & ~strcmp (libs, 'dl'));
     end
     incflags = {['-I' fullfile(root, name)], ['-I' fullfile(root, 'bridge')]};
     libflags = strcat ('-l', libs);
@@ -101,7 +105,11 @@ function build_mex (varargin)
     if (isOctave)
       build_octave (name, d.sources, incflags, libflags, outdir, dry);
     else
-      args = [{'-compatibleArrayDims', '-outdir', outdir, '-output', name}, incflags, d.sources, libflags];
+      % mex's default mode, named so a later default cannot change it:
+      % separate complex storage as in Octave and the embedded host, which
+      % the tests cover; -R2018a (interleaved, R2018a on) would do for our
+      % calls too (mxGetPr stays legal there) but not on older releases.
+      args = [{'-largeArrayDims', '-outdir', outdir, '-output', name}, incflags, d.sources, libflags];
       show ('mex', args);
       if (~dry)
         mex (args{:});

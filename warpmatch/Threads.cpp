@@ -1,13 +1,52 @@
 #include "Threads.h"
 
+#ifdef REGMEX_WARPMATCH_STD_THREADS
+#include <cerrno>
+#include <new>
+#include <system_error>
+#endif
+
 namespace warpmatch {
 
 ThreadParam param[kMaxWorkers];
-pthread_t hThread[kMaxWorkers];
+ThreadHandle hThread[kMaxWorkers];
 
+#ifdef REGMEX_WARPMATCH_STD_THREADS
 namespace {
 
-const ThreadFunctions kPosixThreads = {pthread_create, pthread_join};
+// pthread_create's and pthread_join's contracts over std::thread: 0 or an
+// error code, never an exception.
+int createStdThread(ThreadHandle* t, const ThreadAttr*, void* (*f)(void*), void* arg) {
+    try {
+        *t = new std::thread(f, arg);
+        return 0;
+    } catch (const std::system_error& e) {
+        return e.code().value() ? e.code().value() : EAGAIN;
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+}
+
+int joinStdThread(ThreadHandle t, void** result) {
+    if (result) *result = nullptr;
+    int rc = 0;
+    try {
+        t->join();
+    } catch (const std::system_error& e) {
+        rc = e.code().value() ? e.code().value() : EINVAL;
+    }
+    if (rc == 0) delete t;  // deleting a thread not joined would terminate
+    return rc;
+}
+
+}  // namespace
+
+const ThreadFunctions kPlatformThreads = {createStdThread, joinStdThread};
+#else
+const ThreadFunctions kPlatformThreads = {pthread_create, pthread_join};
+#endif
+
+namespace {
 
 // param and hThread are process-wide; this keeps a second caller out.
 std::mutex runLock;
@@ -29,14 +68,16 @@ void* ThreadProc(void* arg) {
     }
     p.log->record(kWorkerExit, p.end);
     p.pool->finished();
+#ifndef REGMEX_WARPMATCH_STD_THREADS
     pthread_exit(nullptr);
+#endif
     return nullptr;  // winpthreads does not declare pthread_exit noreturn
 }
 
 ThreadRun runInversionThreads(const InversionInput& in, double* outX, double* outY,
                               WorkerLog* log, const ThreadFunctions* fns,
                               const std::function<bool()>& shouldStop) {
-    if (!fns) fns = &kPosixThreads;
+    if (!fns) fns = &kPlatformThreads;
     std::lock_guard<std::mutex> serial(runLock);
     ThreadRun run;
     parallel::Pool pool(shouldStop);

@@ -13,13 +13,28 @@
 #include "Parallel.h"
 #include "Partition.h"
 
-#include <pthread.h>
-
 #include <cstdint>
 #include <functional>
 #include <mutex>
 
+// POSIX threads where the platform has them (MinGW-w64 included); MSVC has
+// none, so there the workers are C++ standard threads behind the same seam.
+#if (defined(_WIN32) && !defined(__MINGW32__)) || defined(REGMEX_STD_THREADS)
+#define REGMEX_WARPMATCH_STD_THREADS 1
+#include <thread>
+#else
+#include <pthread.h>
+#endif
+
 namespace warpmatch {
+
+#ifdef REGMEX_WARPMATCH_STD_THREADS
+typedef std::thread* ThreadHandle;  // owned until joined
+struct ThreadAttr;                  // no attributes: always the defaults
+#else
+typedef pthread_t ThreadHandle;
+typedef pthread_attr_t ThreadAttr;
+#endif
 
 enum WorkerEventKind { kWorkerStart, kWorkerExit };
 
@@ -59,20 +74,22 @@ struct ThreadParam {
 
 // Rewritten by every call; one call at a time (runInversionThreads serialises).
 extern ThreadParam param[kMaxWorkers];
-extern pthread_t hThread[kMaxWorkers];
+extern ThreadHandle hThread[kMaxWorkers];
 
 void* ThreadProc(void* arg);
 
 // The thread primitives, replaceable so tests can make them fail.
 struct ThreadFunctions {
-    int (*create)(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
-    int (*join)(pthread_t, void**);
+    int (*create)(ThreadHandle*, const ThreadAttr*, void* (*)(void*), void*);
+    int (*join)(ThreadHandle, void**);
 };
+// pthread_create and pthread_join, or their std::thread equivalents.
+extern const ThreadFunctions kPlatformThreads;
 
 struct ThreadRun {
     int workers = 0;       // workers the partition asked for
     int started = 0;       // workers actually created
-    int createError = 0;   // pthread_create's code for worker `started`, 0 when all started
+    int createError = 0;   // the create function's code for worker `started`, 0 when all started
     int joinError = 0;     // code of the first failed join, 0 when none
     int failedWorker = -1; // the worker whose creation or join failed first
     bool stopped = false;  // shouldStop asked for it: some points were left unfinished

@@ -94,7 +94,7 @@ void checkPreviousMap(const mexargs::Arg& arg, const mxArray* a, int M, int N) {
     const size_t nd = mxGetNumberOfDimensions(a);
     const mwSize* dims = mxGetDimensions(a);
     if (nd > 3) mexargs::refuse(arg, a, " must be a 2-D map or a 3-D array whose first page is the map");
-    if (dims[0] < static_cast<size_t>(M) || dims[1] < static_cast<size_t>(N))
+    if (static_cast<size_t>(dims[0]) < static_cast<size_t>(M) || static_cast<size_t>(dims[1]) < static_cast<size_t>(N))
         mexargs::refuse(arg, a, " must have at least %d rows and %d columns (the image size)", M, N);
 }
 

@@ -266,16 +266,16 @@ struct ThreadedRun {
     }
 };
 
-int failSecondCreate(pthread_t* t, const pthread_attr_t* a, void* (*f)(void*), void* arg) {
+int failSecondCreate(ThreadHandle* t, const ThreadAttr* a, void* (*f)(void*), void* arg) {
     static int calls = 0;
     if (++calls == 2) return EAGAIN;
-    return pthread_create(t, a, f, arg);
+    return kPlatformThreads.create(t, a, f, arg);
 }
 
 // Joins, then reports a failure for the first worker.
-int failFirstJoin(pthread_t t, void** result) {
+int failFirstJoin(ThreadHandle t, void** result) {
     static int calls = 0;
-    int rc = pthread_join(t, result);
+    int rc = kPlatformThreads.join(t, result);
     return ++calls == 1 && rc == 0 ? EINVAL : rc;
 }
 
@@ -313,7 +313,7 @@ TEST(Threads, WorkersCoverEveryPointAndLogStartBeforeExit) {
 }
 
 TEST(Threads, FailedCreationOrJoinIsReportedAfterEveryStartedWorkerFinished) {
-    const ThreadFunctions createFails = {failSecondCreate, pthread_join};
+    const ThreadFunctions createFails = {failSecondCreate, kPlatformThreads.join};
     ThreadedRun c(61, &createFails);
     EXPECT_FALSE(c.run.ok());
     EXPECT_EQ(c.run.createError, EAGAIN);
@@ -325,7 +325,7 @@ TEST(Threads, FailedCreationOrJoinIsReportedAfterEveryStartedWorkerFinished) {
     EXPECT_NE(c.x[14], -1);
     EXPECT_EQ(c.x[15], -1);
 
-    const ThreadFunctions joinFails = {pthread_create, failFirstJoin};
+    const ThreadFunctions joinFails = {kPlatformThreads.create, failFirstJoin};
     ThreadedRun j(25, &joinFails);
     EXPECT_FALSE(j.run.ok());
     EXPECT_EQ(j.run.joinError, EINVAL);
