@@ -198,10 +198,12 @@ TEST_F(Patchmatch, RefusesEachArgumentWithItsIdentifier) {
 }
 
 TEST_F(Patchmatch, StopsOnTheHostsInterruptAndReleasesEverything) {
-    const int M = 200, N = 200;
+    // Some 10,000 patches: work enough that the call is still under way at
+    // its fourth look, however fast the machine.
+    const int M = 600, N = 600;
     auto ref = mexhost::matrix(M, N, image(M, N, 0, 0));
     auto mov = mexhost::matrix(M, N, image(M, N, 1.5, 0));
-    auto cell = mexhost::scalar(8), level = mexhost::scalar(0), half = mexhost::scalar(6), radius = mexhost::scalar(3);
+    auto cell = mexhost::scalar(6), level = mexhost::scalar(0), half = mexhost::scalar(6), radius = mexhost::scalar(3);
     // At the first look and a few looks later (the plug-in asks the host at
     // most every 2 ms), with the work under way.
     for (unsigned long polls : {0ul, 1ul, 3ul}) {
