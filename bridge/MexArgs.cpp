@@ -20,16 +20,16 @@ namespace {
 
 [[noreturn]] void raiseError(const Arg& arg, const char* message) {
     char id[128];
-    std::snprintf(id, sizeof id, "%s:%s", arg.plugin, arg.spec.mnemonic);
+    std::snprintf(id, sizeof id, "%s:%s", arg.plugin, arg.entry.mnemonic);
     raiseError(id, message);
 }
 
 // "argument <number> (<name>)", or "option '<name>'", and the formatted
 // continuation, into message.
 void formatArg(char* message, size_t size, const Arg& arg, const char* fmt, va_list ap) {
-    const int used = arg.spec.kind == Kind::option
-                         ? std::snprintf(message, size, "option '%s'", arg.spec.name)
-                         : std::snprintf(message, size, "argument %d (%s)", arg.number(), arg.spec.name);
+    const int used = arg.entry.kind == Kind::option
+                         ? std::snprintf(message, size, "option '%s'", arg.entry.name)
+                         : std::snprintf(message, size, "argument %d (%s)", arg.number(), arg.entry.name);
     if (used > 0 && static_cast<size_t>(used) < size) std::vsnprintf(message + used, size - static_cast<size_t>(used), fmt, ap);
 }
 
@@ -224,19 +224,19 @@ void requireImage2D(const Arg& arg, const mxArray* a) {
 }
 
 double realScalar(const Arg& arg, const mxArray* a) {
-    if (!a && arg.spec.kind != Kind::required) return arg.spec.byDefault;
+    if (!a && arg.entry.kind != Kind::required) return arg.entry.byDefault;
     if (!isRealNumeric(a) || mxGetNumberOfElements(a) != 1) refuse(arg, a, " must be a real numeric scalar");
     return elementValue(a, 0);
 }
 
 int choice(const Arg& arg, const mxArray* a) {
-    if (!a && arg.spec.kind != Kind::required) return static_cast<int>(arg.spec.byDefault);
+    if (!a && arg.entry.kind != Kind::required) return static_cast<int>(arg.entry.byDefault);
     char list[512];
-    listChoices(arg.spec.choices, list, sizeof list);
+    listChoices(arg.entry.choices, list, sizeof list);
     if (!isText(a)) refuse(arg, a, " must be one of %s", list);
     char text[kTextBuffer];
     readText(a, text);
-    const int i = findChoice(arg.spec.choices, text);
+    const int i = findChoice(arg.entry.choices, text);
     if (i < 0) failArg(arg, " must be one of %s, got '%s'", list, text);
     return i;
 }

@@ -67,10 +67,10 @@ struct Inputs {
 struct Arg {
     int slot;
     const char* plugin;
-    ArgSpec spec;
+    ArgSpec entry;
 
     constexpr int number() const { return slot + 1; }
-    constexpr const char* name() const { return spec.name; }
+    constexpr const char* name() const { return entry.name; }
     // The argument's value, or null when the call did not give it.
     const mxArray* of(const Inputs& in) const {
         const int i = slot >= 0 && slot < kMaxArgs ? in.at[slot] : -1;
@@ -78,11 +78,11 @@ struct Arg {
     }
     // The same argument refused for another condition ("tooLarge").
     constexpr Arg as(const char* otherMnemonic) const {
-        return Arg{slot, plugin, ArgSpec{spec.name, otherMnemonic, spec.kind, spec.byDefault, spec.choices}};
+        return Arg{slot, plugin, ArgSpec{entry.name, otherMnemonic, entry.kind, entry.byDefault, entry.choices}};
     }
     // The same argument under a narrower name, refused as "<plugin>:<mnemonic>".
     constexpr Arg called(const char* narrower, const char* otherMnemonic) const {
-        return Arg{slot, plugin, ArgSpec{narrower, otherMnemonic, spec.kind, spec.byDefault, spec.choices}};
+        return Arg{slot, plugin, ArgSpec{narrower, otherMnemonic, entry.kind, entry.byDefault, entry.choices}};
     }
 };
 
