@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 
 // The vector paths need GCC's vector extensions, x86 target attributes and
 // glibc's libmvec; elsewhere (macOS, Windows, other compilers) the scalar
@@ -92,10 +93,11 @@ typedef double Lanes8 __attribute__((vector_size(64)));
         const VectorLog vlog = reinterpret_cast<VectorLog>(vectorLogs().LOGFN);                             \
         for (size_t i0 = 0; i0 < n; i0 += L) {                                                              \
             const size_t m = std::min(static_cast<size_t>(L), n - i0);                                      \
-            V v;                                                                                            \
-            for (size_t l = 0; l < L; ++l) v[l] = l < m ? in[i0 + l] : 1.0;                                 \
+            V v = {};                                                                                       \
+            v = v + 1.0;                                                                                    \
+            std::memcpy(&v, in + i0, m * sizeof(double));                                                   \
             v = vlog(v);                                                                                    \
-            for (size_t l = 0; l < m; ++l) out[i0 + l] = v[l];                                              \
+            std::memcpy(out + i0, &v, m * sizeof(double));                                                  \
         }                                                                                                   \
     }
 
