@@ -5,15 +5,19 @@
 #include <cmath>
 #include <cstring>
 
-// The vector paths need GCC's vector extensions, x86 target attributes and
-// glibc's libmvec; elsewhere (macOS, Windows, other compilers) the scalar
+// The vector paths need the vector extensions and x86 target attributes of
+// GCC and clang, and glibc's libmvec; elsewhere (macOS, Windows) the scalar
 // path is the only one.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && defined(__GLIBC__)
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__GLIBC__)
 #define REGMEX_KERNEL_VECTOR 1
 #include <dlfcn.h>
 // A fused multiply-add would round differently from the scalar path's
 // separate multiply and add; AVX-512 code may otherwise contract them.
+#ifdef __clang__
+#pragma clang fp contract(off)
+#else
 #pragma GCC optimize("fp-contract=off")
+#endif
 #endif
 
 namespace warpmatch {
