@@ -26,6 +26,9 @@
 #include <vector>
 
 #include <sys/resource.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 extern "C" void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
@@ -175,6 +178,12 @@ void WholeCall(benchmark::State& state) {
     const int K = static_cast<int>(state.range(0));
     const size_t side = static_cast<size_t>(state.range(1));
     mexhost::setArgumentCheck(false);
+#ifdef __GLIBC__
+    // Blocks of a megabyte and more straight from the system and back to it
+    // when freed, whatever was freed before: each call's peak and faults
+    // are then its own, as in a session that holds no such block.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     const SplineProblem p = SplineProblem::random(K, 11, static_cast<double>(side));
     const Call call = makeCall(p, side);
     const KernelPath best = kernelPath();
