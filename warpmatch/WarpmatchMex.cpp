@@ -45,8 +45,9 @@ static_assert(kArgs.wellFormed(), "warpmatch's argument table");
 constexpr int kMinSide = 5;
 // Keeps every size the image library and the coarse grid derive in int range.
 constexpr size_t kMaxSide = INT_MAX / 8;
-// About a dozen float images of the picture's size live at once: 2^27 pixels
-// (for example 8192 x 16384) need some 6 GiB, more than a session can spare.
+// 2^27 pixels (for example 8192 x 16384) are more than a session can spare:
+// the limit and its message date from when a call held a dozen float images
+// (some 6 GiB there); the results alone still take 3 GiB.
 constexpr size_t kMaxPixels = size_t(1) << 27;
 // The point search takes minutes from some thousands of control points on,
 // but it can be interrupted and needs only 16 bytes per point beyond the
