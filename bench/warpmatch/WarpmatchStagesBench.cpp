@@ -6,8 +6,8 @@
 // the scalar kernel path with the vector path's.  Counters give the median
 // milliseconds of each stage, the peak memory a call adds (bytes per pixel,
 // and over the 24 bytes per pixel of its outputs), its page faults, its
-// processor time per kernel value beside the plain kernel loop's, and the
-// call on the scalar kernel path beside it.
+// processor time per kernel value on one core beside the plain kernel
+// loop's, and the call on the scalar kernel path beside it.
 #include "BenchSupport.h"
 #include "CoarseGrid.h"
 #include "KernelLoop.h"
@@ -26,6 +26,9 @@
 #include <vector>
 
 #include <sys/resource.h>
+#ifdef __linux__
+#include <sched.h>
+#endif
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -179,7 +182,8 @@ bool closeOutputs(const mexhost::CallResult& a, const mexhost::CallResult& b) {
 }
 
 // One whole call's time, processor time, peak added memory and page faults,
-// on the best kernel path and, beside it, on the scalar path.
+// on the best kernel path and, beside it, on the scalar path, all threads
+// on one core.
 void WholeCall(benchmark::State& state) {
     const int K = static_cast<int>(state.range(0));
     const size_t side = static_cast<size_t>(state.range(1));
@@ -203,10 +207,17 @@ void WholeCall(benchmark::State& state) {
         mexhost::setArgumentCheck(true);
         return regmexbench::fail(state, "the vector kernel's outputs differ from the scalar kernel's");
     }
-    if (!resetPeak()) {
-        mexhost::setArgumentCheck(true);
-        return regmexbench::fail(state, "cannot reset the peak resident size (/proc/self/clear_refs)");
-    }
+    // Without /proc (not Linux) there is no peak to read: no memory counters.
+    const bool peaks = resetPeak();
+#ifdef __linux__
+    // The measure is per kernel value on one core: every thread of
+    // the call shares the core this thread runs on.
+    cpu_set_t all, one;
+    const bool pinned = sched_getaffinity(0, sizeof all, &all) == 0;
+    CPU_ZERO(&one);
+    CPU_SET(sched_getcpu(), &one);
+    if (pinned) sched_setaffinity(0, sizeof one, &one);
+#endif
     std::vector<double> wall, cpu, added, faulted, scalarWall;
     for (auto _ : state) {
         const double rss = statusKb("VmRSS:");
@@ -253,10 +264,15 @@ void WholeCall(benchmark::State& state) {
         }
         loopNs = 1e9 * median(spent) / (static_cast<double>(n) * K);
     }
+#ifdef __linux__
+    if (pinned) sched_setaffinity(0, sizeof all, &all);
+#endif
     const double pixels = static_cast<double>(side) * static_cast<double>(side);
     const double values = static_cast<double>(nodes) * K + 13.0 * 121 * K * K;
-    state.counters["added_B_per_px"] = median(added) / pixels;
-    state.counters["added_vs_outputs"] = median(added) / (24 * pixels);
+    if (peaks) {
+        state.counters["added_B_per_px"] = median(added) / pixels;
+        state.counters["added_vs_outputs"] = median(added) / (24 * pixels);
+    }
     state.counters["faults"] = median(faulted);
     state.counters["cpu_s"] = median(cpu);
     if (K > 0) {
