@@ -129,6 +129,10 @@ std::atomic<int>& current() {
     return path;
 }
 
+// Chosen when the library is loaded, so that loading libmvec does not fall
+// inside the first call's coarse stage, between its stop polls.
+[[maybe_unused]] const bool chosenAtLoad = current().load() >= 0;
+
 }  // namespace
 
 KernelPath bestKernelPath() {
