@@ -22,6 +22,9 @@ void releaseImage(IplImage*& image);
 
 // malloc and free; allocate returns null when it fails.
 void* allocate(size_t bytes);
+// The same for a block of megabytes, backed by huge pages where the system
+// offers them; released with release.
+void* allocateLarge(size_t bytes);
 void release(void* block);
 
 int liveImages();

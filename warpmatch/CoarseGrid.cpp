@@ -1,8 +1,11 @@
 #include "CoarseGrid.h"
 
 #include "Parallel.h"
+#include "SplineKernel.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace warpmatch {
 
@@ -28,14 +31,18 @@ bool coarseEvaluate(const SplinePair& s, const CoarseGrid& g, float* smallX, siz
     if (workers <= 0) workers = parallel::workersFor(nodes * static_cast<size_t>(s.K + 1), kMinTermsPerWorker);
     parallel::Pool pool(shouldStop);
     parallel::forRanges(pool, static_cast<size_t>(g.Mq), workers, [&](size_t begin, size_t end) {
+        // One node row at a time through the kernel: its positions share the
+        // vector lanes.
+        const size_t Nq = static_cast<size_t>(g.Nq);
+        std::vector<double> xs(Nq), ys(Nq), vx(Nq), vy(Nq);
+        for (size_t j = 0; j < Nq; ++j) xs[j] = static_cast<int>(j) * g.stepX;
         for (size_t i = begin; i < end; ++i) {
             if (pool.stopping()) return;
-            const double Y = static_cast<double>(i) * g.stepY;
-            for (int j = 0; j < g.Nq; ++j) {
-                double vx, vy;
-                tpsEvalPair(s, j * g.stepX, Y, &vx, &vy);
-                smallX[i * strideX + static_cast<size_t>(j)] = static_cast<float>(vx);
-                smallY[i * strideY + static_cast<size_t>(j)] = static_cast<float>(vy);
+            std::fill(ys.begin(), ys.end(), static_cast<double>(i) * g.stepY);
+            tpsEvalPairs(s, xs.data(), ys.data(), g.Nq, vx.data(), vy.data());
+            for (size_t j = 0; j < Nq; ++j) {
+                smallX[i * strideX + j] = static_cast<float>(vx[j]);
+                smallY[i * strideY + j] = static_cast<float>(vy[j]);
             }
         }
     });

@@ -25,7 +25,7 @@ struct InversionInput {
 // Inverts points start .. end-1 into outX/outY.  A point for which some level
 // has no candidate scoring below 1,000,000 (NaN coefficients or coordinates)
 // gets NaN for x and y.  Allocates nothing.  Once *stop is set (checked
-// between grid columns, every 11*K kernel values) it returns, leaving the
+// between levels, every 121*K kernel values) it returns, leaving the
 // points not finished as they were.
 void invertRange(const InversionInput& in, int start, int end, double* outX, double* outY,
                  const std::atomic<bool>* stop = nullptr);

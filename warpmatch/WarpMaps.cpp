@@ -1,16 +1,16 @@
 #include "WarpMaps.h"
 
 #include "Parallel.h"
-#include "Resources.h"
 #include "StageClock.h"
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgproc/imgproc_c.h>
 
-#include <cmath>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
-#include <utility>
 #include <vector>
 
 namespace warpmatch {
@@ -19,100 +19,44 @@ namespace {
 
 constexpr int kLinearFillOutliers = CV_INTER_LINEAR + CV_WARP_FILL_OUTLIERS;  // 9
 constexpr double kOutsideSource = -100.0;
+// Rows of composed maps made at a time: two such strips are the only
+// buffers of a call.
+constexpr size_t kStripPixels = size_t(1) << 15;
 
 float* rowOf(IplImage* image, int r) {
     return reinterpret_cast<float*>(image->imageData + static_cast<size_t>(r) * image->widthStep);
 }
 
-IplImage* floatImage(int width, int height) {
-    return resources::createImage(cvSize(width, height), IPL_DEPTH_32F, 1);
-}
-
-void release(IplImage*& image) { resources::releaseImage(image); }
-
-// An x map and a y map of one size, made, filled and released together.
-struct MapPair {
-    IplImage* x = nullptr;
-    IplImage* y = nullptr;
-
-    void make(int width, int height) {
-        x = floatImage(width, height);
-        y = floatImage(width, height);
+// An image header over rows x cols floats of our own, row-major.
+struct Plane {
+    IplImage header;
+    Plane(float* pixels, int rows, int cols) {
+        cvInitImageHeader(&header, cvSize(cols, rows), IPL_DEPTH_32F, 1);
+        cvSetData(&header, pixels, cols * static_cast<int>(sizeof(float)));
     }
-    void releaseBoth() {
-        release(x);
-        release(y);
-    }
+    IplImage* image() { return &header; }
 };
-
-// Every image one warpImage call makes, so a library failure halfway can
-// release exactly what exists.
-struct Images {
-    MapPair small, maps, remapped, finalMaps;
-    IplImage* result = nullptr;
-    CvMat* scale = nullptr;
-
-    ~Images() {
-        for (MapPair* pair : {&small, &maps, &remapped, &finalMaps}) pair->releaseBoth();
-        release(result);
-        if (scale) cvReleaseMat(&scale);
-    }
-};
-
-// Spline maps at full resolution: coarse nodes, scaled up bilinearly by an
-// affine warp; the maps are the N x M region at the top left of the result.
-// False when shouldStop ended the coarse evaluation.
-bool splineMaps(const SplinePair& s, int M, int N, Images& im, const std::function<bool()>& shouldStop) {
-    const CoarseGrid g = coarseGrid(M, N);
-    im.small.make(g.Nq, g.Mq);
-    if (!coarseEvaluate(s, g, reinterpret_cast<float*>(im.small.x->imageData),
-                        static_cast<size_t>(im.small.x->widthStep) / sizeof(float),
-                        reinterpret_cast<float*>(im.small.y->imageData),
-                        static_cast<size_t>(im.small.y->widthStep) / sizeof(float), 0, shouldStop))
-        return false;
-    markStage(kStageCoarse);
-
-    const float lastX = static_cast<float>(g.Nq - 1), lastY = static_cast<float>(g.Mq - 1);
-    const float bigLastX = static_cast<float>(4 * g.Nq - 1), bigLastY = static_cast<float>(4 * g.Mq - 1);
-    CvPoint2D32f from[3] = {{0.f, 0.f}, {lastX, 0.f}, {lastX, lastY}};
-    CvPoint2D32f to[3] = {{0.f, 0.f}, {bigLastX, 0.f}, {bigLastX, bigLastY}};
-    im.scale = cvCreateMat(2, 3, CV_32FC1);
-    cvGetAffineTransform(from, to, im.scale);
-    im.maps.make(4 * g.Nq, 4 * g.Mq);
-    cvWarpAffine(im.small.x, im.maps.x, im.scale, kLinearFillOutliers, cvScalarAll(0));
-    cvWarpAffine(im.small.y, im.maps.y, im.scale, kLinearFillOutliers, cvScalarAll(0));
-    cvReleaseMat(&im.scale);
-
-    im.small.releaseBoth();
-    // The maps are the frame's corner of the scaled-up nodes, used in place.
-    cvSetImageROI(im.maps.x, cvRect(0, 0, N, M));
-    cvSetImageROI(im.maps.y, cvRect(0, 0, N, M));
-    markStage(kStageScaleUp);
-    return true;
-}
 
 }  // namespace
 
-long fillNoise(IplImage* image) {
+long fillNoise(float* pixels, size_t rows, size_t cols, size_t step) {
     // Finding the rows to fill runs on all cores; the filling stays on this
     // thread, so rand() is called once per replaced pixel, rows outer, as
     // in a plain scan.
-    const size_t H = static_cast<size_t>(image->height);
-    std::vector<unsigned char> hasFill(H, 0);
-    parallel::forRanges(H, parallel::workersFor(H * static_cast<size_t>(image->width), size_t(1) << 18),
-                        [&](size_t begin, size_t end) {
-                            for (size_t r = begin; r < end; ++r) {
-                                const float* row = rowOf(image, static_cast<int>(r));
-                                bool any = false;
-                                for (int c = 0; c < image->width; ++c) any |= row[c] < -1.0f;
-                                hasFill[r] = any;
-                            }
-                        });
+    std::vector<unsigned char> hasFill(rows, 0);
+    parallel::forRanges(rows, parallel::workersFor(rows * cols, size_t(1) << 18), [&](size_t begin, size_t end) {
+        for (size_t r = begin; r < end; ++r) {
+            const float* row = pixels + r * step;
+            bool any = false;
+            for (size_t c = 0; c < cols; ++c) any |= row[c] < -1.0f;
+            hasFill[r] = any;
+        }
+    });
     long replaced = 0;
-    for (size_t r = 0; r < H; ++r) {
+    for (size_t r = 0; r < rows; ++r) {
         if (!hasFill[r]) continue;
-        float* row = rowOf(image, static_cast<int>(r));
-        for (int c = 0; c < image->width; ++c) {
+        float* row = pixels + r * step;
+        for (size_t c = 0; c < cols; ++c) {
             if (row[c] < -1.0f) {
                 row[c] = static_cast<float>(std::rand() / 2147483647.0);
                 ++replaced;
@@ -122,45 +66,95 @@ long fillNoise(IplImage* image) {
     return replaced;
 }
 
-bool warpImage(const SplinePair& s, const IplImage* source, const IplImage* prevX,
-               const IplImage* prevY, WarpedImage* out, char* error, size_t errorSize,
-               const std::function<bool()>& shouldStop, bool withNoise) {
-    const int M = source->height, N = source->width;
-    Images im;
+long fillNoise(IplImage* image) {
+    return fillNoise(rowOf(image, 0), static_cast<size_t>(image->height), static_cast<size_t>(image->width),
+                     static_cast<size_t>(image->widthStep) / sizeof(float));
+}
+
+bool warpBlocks(const SplinePair& s, int M, int N, const WarpBlocks& b, bool composing, char* error,
+                size_t errorSize, bool* stopped, const std::function<bool()>& shouldStop) {
+    const size_t pixels = static_cast<size_t>(M) * static_cast<size_t>(N);
+    *stopped = false;
     try {
-        if (!splineMaps(s, M, N, im, shouldStop)) {
-            out->stopped = true;
-            return false;  // im releases what exists
+        // The coarse nodes sit where the resampled image goes later.
+        const CoarseGrid g = coarseGrid(M, N);
+        const size_t nodes = static_cast<size_t>(g.Mq) * static_cast<size_t>(g.Nq);
+        Plane smallX(lowerPlane(b.image), g.Mq, g.Nq), smallY(lowerPlane(b.image) + nodes, g.Mq, g.Nq);
+        if (!coarseEvaluate(s, g, lowerPlane(b.image), static_cast<size_t>(g.Nq), lowerPlane(b.image) + nodes,
+                            static_cast<size_t>(g.Nq), 0, shouldStop)) {
+            *stopped = true;
+            return false;
         }
-        if (prevX && prevY) {
-            im.remapped.make(N, M);
-            cvRemap(prevX, im.remapped.x, im.maps.x, im.maps.y, kLinearFillOutliers, cvScalarAll(0));
-            cvRemap(prevY, im.remapped.y, im.maps.x, im.maps.y, kLinearFillOutliers, cvScalarAll(0));
-            // The final maps are these images themselves: a copy would hold
-            // the same pixels.
-            std::swap(im.finalMaps, im.remapped);
-        } else {
-            std::swap(im.finalMaps, im.maps);
+        markStage(kStageCoarse);
+
+        // The scale-up writes the frame's N x M corner of the enlarged maps
+        // straight into the map planes: each pixel depends only on its
+        // position, so the corner is the same as the top-left region of the
+        // whole enlarged image.
+        const float lastX = static_cast<float>(g.Nq - 1), lastY = static_cast<float>(g.Mq - 1);
+        const float bigLastX = static_cast<float>(4 * g.Nq - 1), bigLastY = static_cast<float>(4 * g.Mq - 1);
+        CvPoint2D32f from[3] = {{0.f, 0.f}, {lastX, 0.f}, {lastX, lastY}};
+        CvPoint2D32f to[3] = {{0.f, 0.f}, {bigLastX, 0.f}, {bigLastX, bigLastY}};
+        float scaleData[6];
+        CvMat scale = cvMat(2, 3, CV_32FC1, scaleData);
+        cvGetAffineTransform(from, to, &scale);
+        Plane mapX(lowerPlane(b.x), M, N), mapY(lowerPlane(b.y), M, N);
+        cvWarpAffine(smallX.image(), mapX.image(), &scale, kLinearFillOutliers, cvScalarAll(0));
+        cvWarpAffine(smallY.image(), mapY.image(), &scale, kLinearFillOutliers, cvScalarAll(0));
+        markStage(kStageScaleUp);
+
+        if (composing) {
+            // Previous maps sampled through the spline maps, a strip of rows
+            // at a time; a strip's spline maps are read by both remaps and
+            // then replaced by the composed ones.
+            Plane prevX(upperPlane(b.x, pixels), M, N), prevY(upperPlane(b.y, pixels), M, N);
+            const int rows = static_cast<int>(std::max<size_t>(1, kStripPixels / static_cast<size_t>(N)));
+            std::vector<float> strips(2 * static_cast<size_t>(std::min(rows, M)) * static_cast<size_t>(N));
+            for (int r0 = 0; r0 < M; r0 += rows) {
+                const int h = std::min(rows, M - r0);
+                const size_t at = static_cast<size_t>(r0) * static_cast<size_t>(N);
+                const size_t size = static_cast<size_t>(h) * static_cast<size_t>(N);
+                Plane rowsX(lowerPlane(b.x) + at, h, N), rowsY(lowerPlane(b.y) + at, h, N);
+                Plane outX(strips.data(), h, N), outY(strips.data() + size, h, N);
+                cvRemap(prevX.image(), outX.image(), rowsX.image(), rowsY.image(), kLinearFillOutliers, cvScalarAll(0));
+                cvRemap(prevY.image(), outY.image(), rowsX.image(), rowsY.image(), kLinearFillOutliers, cvScalarAll(0));
+                std::memcpy(lowerPlane(b.x) + at, strips.data(), size * sizeof(float));
+                std::memcpy(lowerPlane(b.y) + at, strips.data() + size, size * sizeof(float));
+            }
         }
-        im.maps.releaseBoth();
         markStage(kStageCompose);
-        im.result = floatImage(N, M);
-        cvRemap(source, im.result, im.finalMaps.x, im.finalMaps.y, kLinearFillOutliers,
-                cvScalar(kOutsideSource, 0, 0, 0));
+
+        Plane source(upperPlane(b.image, pixels), M, N), result(lowerPlane(b.image), M, N);
+        cvRemap(source.image(), result.image(), mapX.image(), mapY.image(), kLinearFillOutliers, cvScalar(kOutsideSource, 0, 0, 0));
         markStage(kStageResample);
     } catch (const std::exception& e) {
         std::snprintf(error, errorSize, "%s", e.what());
         return false;
     }
-    if (withNoise) {
-        fillNoise(im.result);
-        markStage(kStageNoise);
-    }
-    out->finalX = im.finalMaps.x;
-    out->finalY = im.finalMaps.y;
-    out->result = im.result;
-    im.finalMaps.x = im.finalMaps.y = im.result = nullptr;
     return true;
+}
+
+void finishBlock(double* block, int M, int N) {
+    const size_t pixels = static_cast<size_t>(M) * static_cast<size_t>(N);
+    // Column-major floats into the upper half ...
+    const cv::Mat rowMajor(M, N, CV_32F, lowerPlane(block));
+    cv::Mat columnMajor(N, M, CV_32F, upperPlane(block, pixels));
+    cv::transpose(rowMajor, columnMajor);
+    // ... then widened in place from the front: double i covers floats 2i
+    // and 2i + 1 of the block, which lie before upper float i, so each write
+    // lands on floats already read.  The copies go through byte buffers, as
+    // the block changes type under the loop.
+    const size_t chunk = 1024;
+    float in[chunk];
+    double out[chunk];
+    const char* from = reinterpret_cast<const char*>(upperPlane(block, pixels));
+    char* to = reinterpret_cast<char*>(block);
+    for (size_t i = 0; i < pixels; i += chunk) {
+        const size_t n = std::min(chunk, pixels - i);
+        std::memcpy(in, from + i * sizeof(float), n * sizeof(float));
+        for (size_t j = 0; j < n; ++j) out[j] = in[j];
+        std::memcpy(to + i * sizeof(double), out, n * sizeof(double));
+    }
 }
 
 }  // namespace warpmatch

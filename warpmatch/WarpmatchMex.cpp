@@ -5,7 +5,6 @@
 //                                         targetX, targetY, prevX, prevY, image)
 //
 // Every coordinate is a 0-based pixel coordinate: x the column, y the row.
-#include "CMatlabToOpenCV.h"
 #include "CMexAndCpp.h"
 #include "Interrupt.h"
 #include "MatrixImage.h"
@@ -46,8 +45,9 @@ static_assert(kArgs.wellFormed(), "warpmatch's argument table");
 constexpr int kMinSide = 5;
 // Keeps every size the image library and the coarse grid derive in int range.
 constexpr size_t kMaxSide = INT_MAX / 8;
-// About a dozen float images of the picture's size live at once: 2^27 pixels
-// (for example 8192 x 16384) need some 6 GiB, more than a session can spare.
+// 2^27 pixels (for example 8192 x 16384) are more than a session can spare:
+// the limit and its message date from when a call held a dozen float images
+// (some 6 GiB there); the results alone still take 3 GiB.
 constexpr size_t kMaxPixels = size_t(1) << 27;
 // The point search takes minutes from some thousands of control points on,
 // but it can be interrupted and needs only 16 bytes per point beyond the
@@ -125,10 +125,6 @@ const mxArray* asDouble(const mxArray* a, mxArray** copy) {
     return *copy ? *copy : a;
 }
 
-void releaseAll(IplImage** images, int count) {
-    for (int i = 0; i < count; ++i) resources::releaseImage(images[i]);
-}
-
 // The host arrays of a call: the double copies of other-class arguments and
 // the results.  The host reclaims them should a host call fail; a refusal of
 // the plug-in's own destroys them first, so that it leaves nothing behind.
@@ -194,18 +190,45 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const SplinePair spline{mxGetPr(in[kCoefX]), mxGetPr(in[kCoefY]), mxGetPr(in[kCtrlX]), mxGetPr(in[kCtrlY]), K};
     const InversionInput points{spline, mxGetPr(in[kTargetX]), mxGetPr(in[kTargetY])};
 
-    // source, previous x, previous y
-    IplImage* inputs[3] = {};
-    WarpedImage warped;
+    // The results' blocks double as the working planes (WarpMaps.h); a
+    // result the caller did not ask for gets a block of its own.
+    const size_t pixels = static_cast<size_t>(M) * static_cast<size_t>(N);
+    double* blocks[3] = {};
+    bool own[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        if (i + 1 < host.slots) {
+            blocks[i] = mxGetPr(plhs[i + 1]);
+        } else {
+            blocks[i] = static_cast<double*>(resources::allocateLarge(pixels * sizeof(double)));
+            own[i] = true;
+        }
+    }
+    auto releaseBlocks = [&] {
+        for (int i = 0; i < 3; ++i)
+            if (own[i]) resources::release(blocks[i]);
+    };
+    if (!blocks[0] || !blocks[1] || !blocks[2]) {
+        releaseBlocks();
+        host.destroy();
+        mexargs::fail("warpmatch:outOfMemory", "out of memory for the maps and image of %dx%d pixels", M, N);
+    }
+    const WarpBlocks work{blocks[0], blocks[1], blocks[2]};
     char failure[512] = "";
     try {
-        inputs[0] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kImage].of(args));
+        // The source, and the previous maps with prevX's row count as the
+        // stride (the first page of a 3-D array), as float planes.
+        auto convert = [&](const mxArray* a, size_t stride, double* block) {
+            IplImage plane;
+            cvInitImageHeader(&plane, cvSize(N, M), IPL_DEPTH_32F, 1);
+            cvSetData(&plane, upperPlane(block, pixels), N * static_cast<int>(sizeof(float)));
+            matriximage::toImage(matriximage::viewOf(a, stride), 0, 0, &plane,
+                                 matriximage::workersForPixels(pixels));
+        };
+        convert(kArgs[kImage].of(args), static_cast<size_t>(M), work.image);
         if (composing) {
-            // Both maps with prevX's row count as the stride: the first page
-            // of a 3-D array.
             const size_t R7 = mxGetM(kArgs[kPrevX].of(args));
-            inputs[1] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kPrevX].of(args), M, N, R7);
-            inputs[2] = CMatlabToOpenCV::convert_copy_DblTo32F(kArgs[kPrevY].of(args), M, N, R7);
+            convert(kArgs[kPrevX].of(args), R7, work.x);
+            convert(kArgs[kPrevY].of(args), R7, work.y);
         }
     } catch (const std::exception& e) {
         std::snprintf(failure, sizeof failure, "%s", e.what());
@@ -214,29 +237,32 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // as the point search per point for a picture of some megapixels.
     const InterruptHook interrupt;
     const std::function<bool()>& shouldStop = interrupt.shouldStop();
+    bool stopped = false;
     if (!failure[0]) {
         markStage(kStageConvert);
-        warpImage(spline, inputs[0], inputs[1], inputs[2], &warped, failure, sizeof failure, shouldStop, false);
+        warpBlocks(spline, M, N, work, composing, failure, sizeof failure, &stopped, shouldStop);
     }
-    releaseAll(inputs, 3);
-    if (failure[0] || warped.stopped) {
+    if (failure[0] || stopped) {
+        releaseBlocks();
         host.destroy();
-        if (warped.stopped)
+        if (stopped)
             mexargs::fail("warpmatch:interrupted", "interrupted while evaluating the spline of %d control points "
                                                    "over the image; nothing is returned", K);
         mexargs::fail("warpmatch:opencv", "the image library failed: %s", failure);
     }
-    IplImage* results[3] = {warped.finalX, warped.finalY, warped.result};
     // The noise fill calls rand() in a fixed order, so it stays on this
-    // thread; the copies of the maps into their outputs share the machine
-    // with it.
-    matriximage::SharedCopy maps;
-    for (int s = 1; s < host.slots && s < 3; ++s) maps.add(results[s - 1], mxGetPr(plhs[s]), M);
-    parallel::alongside([&maps] { maps.work(); },
-                        [&] {
-                            fillNoise(warped.result);
-                            maps.work();
-                        });
+    // thread; the maps take their results' layout beside it.
+    parallel::alongside(
+        [&] {
+            if (!own[0]) finishBlock(work.x, M, N);
+            if (!own[1]) finishBlock(work.y, M, N);
+        },
+        [&] {
+            fillNoise(lowerPlane(work.image), static_cast<size_t>(M), static_cast<size_t>(N),
+                      static_cast<size_t>(N));
+            if (!own[2]) finishBlock(work.image, M, N);
+        });
+    releaseBlocks();
     markStage(kStageNoise);
 
     // One spare element so that K = 0 still gets real blocks.
@@ -256,7 +282,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (noMemory || !run.ok() || run.stopped) {
         resources::release(outX);
         resources::release(outY);
-        releaseAll(results, 3);
         host.destroy();
         if (run.createError)
             mexargs::fail("warpmatch:thread", "could not start worker thread %d of %d (error %d)",
@@ -279,8 +304,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     }
     resources::release(outX);
     resources::release(outY);
-    if (host.slots > 3) CMatlabToOpenCV::ipl_to_matlab(results[2], plhs[3]);
-    releaseAll(results, 3);
     for (mxArray*& c : host.copies)
         if (c) mxDestroyArray(c);
     markStage(kStageOutputs);

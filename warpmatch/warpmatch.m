@@ -108,13 +108,15 @@
 %     warpmatch:interrupted  Ctrl-C (or the host's interrupt) during the
 %                        spline maps (checked between rows of the coarse grid,
 %                        before any worker starts) or the point search (the
-%                        workers stop between grid columns, all are joined
+%                        workers stop between levels of a point, all are joined
 %                        and "Thread join all" is still printed); everything
 %                        is released and no result is returned
 %     warpmatch:opencv   the image library reported a failure
 %     warpmatch:thread   a worker thread could not be started or joined
 %                        (every started worker has finished when it is raised)
-%     warpmatch:outOfMemory  no memory for the found points
+%     warpmatch:outOfMemory  no memory for the found points, or, when fewer
+%                        than four results are asked for, for the maps and
+%                        image that the call still makes
 %
 %   When the results themselves cannot be allocated, the host raises its
 %   own error and the call ends there, leaving nothing behind: in Octave

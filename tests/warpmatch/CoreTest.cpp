@@ -190,6 +190,7 @@ TEST(Inversion, NoCandidateBelowTheInitialScoreGivesNaN) {
 }
 
 TEST(Inversion, ProductEqualsTheLiteralInversionBitForBit) {
+    const ScalarKernel scalar;
     // 300 control points span several blocks of the product's scratch.
     for (int K : {1, 13, 50, 300}) {
         SplineProblem p = SplineProblem::random(K, 100u + static_cast<unsigned>(K));
@@ -282,6 +283,7 @@ int failFirstJoin(ThreadHandle t, void** result) {
 }  // namespace
 
 TEST(Threads, WorkersCoverEveryPointAndLogStartBeforeExit) {
+    const ScalarKernel scalar;
     for (int K : {0, 25, 61}) {
         ThreadedRun t(K);
         ASSERT_TRUE(t.run.ok());

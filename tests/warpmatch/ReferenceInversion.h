@@ -6,8 +6,17 @@
 #define REGMEX_TESTS_WARPMATCH_REFERENCEINVERSION_H
 
 #include "Inversion.h"
+#include "SplineKernel.h"
 
 namespace warpmatch {
+
+// The scalar kernel path for the life of the guard: the references use the C
+// library's log, the only step in which the vector paths differ.
+struct ScalarKernel {
+    KernelPath was = kernelPath();
+    ScalarKernel() { setKernelPath(KernelPath::kScalar); }
+    ~ScalarKernel() { setKernelPath(was); }
+};
 
 void referenceInvertRange(const InversionInput& in, int start, int end, double* outX, double* outY);
 

@@ -17,6 +17,7 @@
 using namespace warpmatch;
 
 int main() {
+    const ScalarKernel scalar;
     int failures = 0;
     for (int K : {0, 1, 25, 61, 83}) {
         for (int repeat = 0; repeat < 3; ++repeat) {

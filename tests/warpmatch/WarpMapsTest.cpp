@@ -1,5 +1,7 @@
-// Dense maps, composition, resampling and noise fill on OpenCV images.
+// Dense maps, composition, resampling and noise fill, inside the result
+// blocks, beside the way with an image of its own for each step.
 #include "ReferenceInversion.h"
+#include "ReferenceWarp.h"
 #include "SplineProblem.h"
 #include "WarpMaps.h"
 
@@ -10,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <vector>
 
 using namespace warpmatch;
@@ -36,18 +39,56 @@ struct Affine {
     SplinePair pair() const { return {coefX, coefY, nullptr, nullptr, 0}; }
 };
 
+// The product's warp of an image (and previous maps) through warpBlocks,
+// the noise fill and finishBlock, read back as images; w.stopped is unused.
 struct Warped {
     WarpedImage w;
     bool ok = false;
     char error[256] = "";
     Warped(const SplinePair& s, const IplImage* src, const IplImage* px = nullptr, const IplImage* py = nullptr) {
-        ok = warpImage(s, src, px, py, &w, error, sizeof error);
+        const int M = src->height, N = src->width;
+        const size_t n = static_cast<size_t>(M) * static_cast<size_t>(N);
+        std::vector<double> x(n), y(n), image(n);
+        auto into = [&](const IplImage* from, double* block) {
+            for (int r = 0; r < M; ++r)
+                for (int c = 0; c < N; ++c) upperPlane(block, n)[static_cast<size_t>(r) * N + c] = at(from, r, c);
+        };
+        into(src, image.data());
+        if (px && py) {
+            into(px, x.data());
+            into(py, y.data());
+        }
+        bool stopped = false;
+        ok = warpBlocks(s, M, N, {x.data(), y.data(), image.data()}, px && py, error, sizeof error, &stopped);
+        if (!ok) return;
+        fillNoise(lowerPlane(image.data()), static_cast<size_t>(M), static_cast<size_t>(N), static_cast<size_t>(N));
+        IplImage** images[3] = {&w.finalX, &w.finalY, &w.result};
+        double* blocks[3] = {x.data(), y.data(), image.data()};
+        for (int i = 0; i < 3; ++i) {
+            finishBlock(blocks[i], M, N);
+            *images[i] = cvCreateImage(cvSize(N, M), IPL_DEPTH_32F, 1);
+            for (int r = 0; r < M; ++r)
+                for (int c = 0; c < N; ++c)
+                    put(*images[i], r, c, static_cast<float>(blocks[i][r + static_cast<size_t>(c) * M]));
+        }
     }
     ~Warped() {
         for (IplImage* im : {w.finalX, w.finalY, w.result})
             if (im) cvReleaseImage(&im);
     }
 };
+
+bool sameImage(const IplImage* a, const IplImage* b) {
+    // The reference's maps are the top-left region of larger images.
+    const CvSize size = cvGetSize(a);
+    if (size.width != cvGetSize(b).width || size.height != cvGetSize(b).height) return false;
+    for (int r = 0; r < size.height; ++r)
+        for (int c = 0; c < size.width; ++c) {
+            const float u = at(a, r, c), v = at(b, r, c);
+            if (std::memcmp(&u, &v, sizeof u) != 0) return false;
+        }
+    return true;
+}
 
 }  // namespace
 
@@ -67,6 +108,7 @@ TEST(CoarseGrid, NodesSpanTheEnlargedFrameFromEdgeToEdge) {
 }
 
 TEST(CoarseGrid, NodeValuesEqualTheLiteralEvaluation) {
+    const ScalarKernel scalar;
     SplineProblem p = SplineProblem::random(40, 3, 60);
     CoarseGrid g = coarseGrid(37, 50);
     const size_t n = static_cast<size_t>(g.Mq * g.Nq);
@@ -208,4 +250,43 @@ TEST(Composition, PreviousMapsAreSampledThroughTheSplineMaps) {
     EXPECT_NEAR(fy, 8, 0.2);
     EXPECT_NEAR(at(composed.w.result, 2, 1), 100 + fy * N + fx, 0.5);
     for (IplImage* im : {src, prevX, prevY}) cvReleaseImage(&im);
+}
+
+// The work inside the result blocks gives, bit for bit, the maps and image
+// that an image per step gave: small and odd frames, a frame of several
+// composition strips, bending splines, previous maps partly out of range,
+// source values below -1, and the noise drawn in the same order.
+TEST(WarpBlocks, EqualTheImagePerStepWayBitForBit) {
+    struct Case {
+        int M, N, K;
+        bool compose;
+    };
+    for (const Case& k : {Case{5, 5, 0, false}, Case{13, 17, 6, true}, Case{64, 41, 30, false},
+                          Case{300, 130, 12, true}, Case{9, 700, 3, true}}) {
+        SplineProblem p = SplineProblem::random(k.K, static_cast<unsigned>(k.M + k.N), std::max(k.M, k.N));
+        for (double& w : p.coefX) w *= 1e3;
+        auto fill = [&](unsigned seed, float scale, float offset) {
+            IplImage* im = cvCreateImage(cvSize(k.N, k.M), IPL_DEPTH_32F, 1);
+            std::mt19937 rng(seed);
+            std::uniform_real_distribution<float> u(0, 1);
+            for (int r = 0; r < k.M; ++r)
+                for (int c = 0; c < k.N; ++c) put(im, r, c, offset + scale * u(rng));
+            return im;
+        };
+        IplImage* src = fill(1, 300, -20);
+        IplImage* px = k.compose ? fill(2, 1.2f * k.N, -0.1f * k.N) : nullptr;
+        IplImage* py = k.compose ? fill(3, 1.2f * k.M, -0.1f * k.M) : nullptr;
+        std::srand(99);
+        Warped got(p.pair(), src, px, py);
+        std::srand(99);
+        WarpedImage want;
+        char error[256];
+        ASSERT_TRUE(referenceWarpImage(p.pair(), src, px, py, &want, error, sizeof error)) << error;
+        ASSERT_TRUE(got.ok) << got.error;
+        EXPECT_TRUE(sameImage(got.w.finalX, want.finalX)) << k.M << "x" << k.N;
+        EXPECT_TRUE(sameImage(got.w.finalY, want.finalY)) << k.M << "x" << k.N;
+        EXPECT_TRUE(sameImage(got.w.result, want.result)) << k.M << "x" << k.N;
+        for (IplImage* im : {src, px, py, want.finalX, want.finalY, want.result})
+            if (im) cvReleaseImage(&im);
+    }
 }
