@@ -214,7 +214,7 @@ int compare(const std::string& program, const std::vector<std::pair<std::string,
     if (want.size() != got.size())
         faults.push_back("the record holds " + std::to_string(want.size()) + " calls, " + std::to_string(got.size()) +
                          " were made");
-    size_t total = 0, identical = 0, exactTotal = 0;
+    size_t total = 0, identical = 0, exactTotal = 0, exactIdentical = 0;
     uint64_t worst = 0;
     for (size_t i = 0; i < want.size() && i < got.size(); ++i) {
         const std::string& label = got[i].first;
@@ -239,6 +239,7 @@ int compare(const std::string& program, const std::vector<std::pair<std::string,
             exactTotal += b.kind == Kind::exact;
             if (a.bits == b.bits && a.kind == b.kind) {
                 ++identical;
+                exactIdentical += b.kind == Kind::exact;
                 continue;
             }
             const double x = doubleOf(a.bits), y = doubleOf(b.bits);
@@ -257,8 +258,9 @@ int compare(const std::string& program, const std::vector<std::pair<std::string,
     size_t refusals = 0;
     for (const auto& g : got) refusals += g.second.outcome != "ok";
     std::printf("%s: %zu calls, %zu of them ended by an error; %zu values compared with the Linux build: %zu "
-                "bit-identical (all %zu that must be among them), %zu not (at most %" PRIu64 " ulp apart)\n",
-                program.c_str(), got.size(), refusals, total, identical, exactTotal, total - identical, worst);
+                "bit-identical (%zu of the %zu that must be), %zu not (the others at most %" PRIu64 " ulp apart)\n",
+                program.c_str(), got.size(), refusals, total, identical, exactIdentical, exactTotal, total - identical,
+                worst);
     if (!faults.empty()) std::printf("%s: %zu faults\n", program.c_str(), faults.size());
     return faults.empty() ? 0 : 1;
 }
