@@ -7,14 +7,13 @@
 #   test  also what the tests, benchmarks, fuzzers and the Windows build
 #         need: GoogleTest, Google Benchmark, OpenCV's video module (the
 #         registration benchmark compares with its optical flow), clang with
-#         its sanitizer runtimes, MinGW-w64, wine, zip, and curl, dpkg-dev and
-#         xz-utils to fetch and unpack the Debian sources of the OpenCV the
-#         Windows build cross-compiles
+#         its sanitizer runtimes, MinGW-w64, wine, zip, and what fetches
+#         and unpacks the Debian sources the cross builds compile
 set -e
 demo="g++ make cmake pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
 octave octave-dev gnuplot-nox fonts-freefont-otf"
 test="libgtest-dev libbenchmark-dev libopencv-video-dev clang libclang-rt-14-dev libasan8 libubsan1 libtsan2
-g++-mingw-w64-x86-64-posix wine64 zip curl dpkg-dev xz-utils"
+g++-mingw-w64-x86-64-posix wine64 zip curl dpkg-dev xz-utils bzip2"
 case ${1:-demo} in
   demo) packages=$demo ;;
   test) packages="$demo $test" ;;
