@@ -16,6 +16,9 @@
 #include "mex.h"
 
 #include <stddef.h>
+#ifdef __MINGW32__
+#include <cstdio>  // __MINGW_PRINTF_FORMAT, below
+#endif
 
 namespace mexargs {
 
@@ -133,7 +136,12 @@ struct ArgTable {
 
 // __printf__ rather than printf: MATLAB's mex.h defines printf as mexPrintf,
 // which would leave the attribute naming an unknown format and drop the check.
-#ifdef __GNUC__
+// MinGW-w64's __printf__ is the Microsoft C library's, which knows no %zu;
+// the messages are formatted by the vsnprintf <cstdio> gives C++ there, whose
+// format _mingw.h names.
+#if defined(__MINGW32__)
+#define REGMEX_NORETURN_PRINTF(f, a) __attribute__((__noreturn__, __format__(__MINGW_PRINTF_FORMAT, f, a)))
+#elif defined(__GNUC__)
 #define REGMEX_NORETURN_PRINTF(f, a) __attribute__((__noreturn__, __format__(__printf__, f, a)))
 #else
 #define REGMEX_NORETURN_PRINTF(f, a)
