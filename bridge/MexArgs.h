@@ -16,9 +16,6 @@
 #include "mex.h"
 
 #include <stddef.h>
-#ifdef __MINGW32__
-#include <cstdio>  // __MINGW_PRINTF_FORMAT, below
-#endif
 
 namespace mexargs {
 
@@ -137,10 +134,10 @@ struct ArgTable {
 // __printf__ rather than printf: MATLAB's mex.h defines printf as mexPrintf,
 // which would leave the attribute naming an unknown format and drop the check.
 // MinGW-w64's __printf__ is the Microsoft C library's, which knows no %zu;
-// the messages are formatted by the vsnprintf <cstdio> gives C++ there, whose
-// format _mingw.h names.
+// MexArgs.cpp formats with MinGW-w64's own C99 vsnprintf, whose format is
+// gnu_printf.
 #if defined(__MINGW32__)
-#define REGMEX_NORETURN_PRINTF(f, a) __attribute__((__noreturn__, __format__(__MINGW_PRINTF_FORMAT, f, a)))
+#define REGMEX_NORETURN_PRINTF(f, a) __attribute__((__noreturn__, __format__(__gnu_printf__, f, a)))
 #elif defined(__GNUC__)
 #define REGMEX_NORETURN_PRINTF(f, a) __attribute__((__noreturn__, __format__(__printf__, f, a)))
 #else
