@@ -8,9 +8,10 @@
 #   make bench   deps-test + build + benchmarks
 #   make fuzz    deps-test + each fuzzer for FUZZ_SECONDS (default 300)
 #   make dist    the Octave package build/regmex-<version>.tar.gz
-#   make windows deps-test + build/windows/driftfield.mexw64 (MinGW-w64 cross
-#                build; `make test` builds it too)
-#   make windows-dist  build/driftfield-<version>-win64.zip for MATLAB on Windows
+#   make windows deps-test + build/windows/<plugin>.mexw64 for every plug-in
+#                (MinGW-w64 cross build, OpenCV cross-built once per machine;
+#                `make test` builds it too)
+#   make windows-dist  build/regmex-<version>-win64.zip for MATLAB on Windows
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 

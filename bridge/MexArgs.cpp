@@ -8,6 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 
+// The format check of MexArgs.h takes this vsnprintf to be C99's.
+#if defined(__MINGW32__) && !__USE_MINGW_ANSI_STDIO
+#error "MinGW-w64 without its C99 stdio: the messages' %zu would not format"
+#endif
+
 namespace mexargs {
 
 namespace {

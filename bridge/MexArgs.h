@@ -133,7 +133,12 @@ struct ArgTable {
 
 // __printf__ rather than printf: MATLAB's mex.h defines printf as mexPrintf,
 // which would leave the attribute naming an unknown format and drop the check.
-#ifdef __GNUC__
+// MinGW-w64's __printf__ is the Microsoft C library's, which knows no %zu;
+// MexArgs.cpp formats with MinGW-w64's own C99 vsnprintf, whose format is
+// gnu_printf.
+#if defined(__MINGW32__)
+#define REGMEX_NORETURN_PRINTF(f, a) __attribute__((__noreturn__, __format__(__gnu_printf__, f, a)))
+#elif defined(__GNUC__)
 #define REGMEX_NORETURN_PRINTF(f, a) __attribute__((__noreturn__, __format__(__printf__, f, a)))
 #else
 #define REGMEX_NORETURN_PRINTF(f, a)

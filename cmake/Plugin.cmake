@@ -102,9 +102,9 @@ function(regmex_read_sources plugin)
 endfunction()
 
 # regmex_find_windows_plugins(<out> <root>): the plug-ins the Windows build
-# makes, those whose Sources.txt links no library but the thread library
-# (which the static MinGW-w64 runtime carries) and the loader library (which
-# Windows does not have): no OpenCV.
+# makes without OpenCV, those whose Sources.txt links no library but the
+# thread library (which the static MinGW-w64 runtime carries) and the loader
+# library (which Windows does not have).
 function(regmex_find_windows_plugins out root)
   set(REGMEX_SOURCE_ROOT ${root})
   regmex_find_plugins(plugins ${root})

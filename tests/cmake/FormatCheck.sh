@@ -1,7 +1,8 @@
 #!/bin/sh
 # The printf-style check of mexargs' fail, failArg and refuse survives a
 # printf macro, as MATLAB's mex.h defines one (printf -> mexPrintf): well
-# formed calls compile cleanly, and a wrong-type call to each is an error.
+# formed calls compile cleanly, and a wrong-type call to each is an error;
+# with MinGW-w64 too, whose plain printf format knows no %zu.
 # Usage: FormatCheck.sh <C++ compiler> <source folder>
 set -u
 cxx=$1
@@ -29,6 +30,7 @@ void calls(const mexargs::Arg& arg, const mxArray* a) {
     if (!a) mexargs::fail("demo:x", "%d elements", 3);
     if (mxIsEmpty(a)) mexargs::failArg(arg, " must hold %s", "three");
     mexargs::refuse(arg, a, " must be %d by %d", 2, 3);
+    mexargs::failArg(arg, ": element %zu of %zu", static_cast<size_t>(1), sizeof arg);
 #endif
 }
 CALLS

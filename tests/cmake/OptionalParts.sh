@@ -28,7 +28,7 @@ if ! configure; then
 else
   for line in "tests skipped: GoogleTest not found" "benchmarks skipped: Google Benchmark not found" \
               "fuzzers skipped: they need clang with libFuzzer" \
-              "Windows build skipped: MinGW-w64 (x86_64-w64-mingw32-g++-posix) and wine64 not found"; do
+              "Windows build skipped: MinGW-w64 (x86_64-w64-mingw32-g++-posix) and wine64 and curl and dpkg-source (OpenCV's Debian sources) not found"; do
     [ "$(grep -c "^regmex: $line" "$work/log")" -eq 1 ] || fail "not one line 'regmex: $line'"
   done
   for dir in tests bench fuzz windows; do
