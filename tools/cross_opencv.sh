@@ -26,8 +26,9 @@ work=$cache/build/opencv-4.6.0-$name
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 mkdir -p "$cache"
 
-# What the libraries are built from: a change to any of it rebuilds them.
-recipe=$( (cat "$0" "$toolchain"; echo "$@") | sha256sum | cut -c1-64)
+# What the libraries are built from (the pinned sources too): a change to
+# any of it rebuilds them.
+recipe=$( (cat "$0" "$here/debian_source.sh" "$toolchain"; echo "$@") | sha256sum | cut -c1-64)
 
 # One build per name at a time (make test runs ctest jobs side by side).
 exec 9>"$cache/opencv-4.6.0-$name.lock"
