@@ -70,8 +70,10 @@ void* allocateLarge(size_t bytes) {
     if (bytes >= huge) {
         if (due(blockFailureIn)) return nullptr;
         const size_t rounded = (bytes + huge - 1) / huge * huge;
-        void* block = std::aligned_alloc(huge, rounded);
-        if (!block) return nullptr;
+        // posix_memalign, not std::aligned_alloc: MATLAB's mex compiles
+        // this file as C++11.
+        void* block = nullptr;
+        if (posix_memalign(&block, huge, rounded) != 0) return nullptr;
         madvise(block, rounded, MADV_HUGEPAGE);  // advice only: its failure costs speed
         ++blocks;
         return block;
