@@ -21,9 +21,9 @@ import sys
 OCTAVE_ONLY_FUNCTIONS = {
     "rows", "columns", "numfields", "postpad", "prepad", "printf", "puts",
     "fputs", "fdisp", "isargout", "print_usage", "ifelse", "merge",
-    "nthargout", "is_function_handle", "file_in_loadpath", 
-    "ostrsplit", "toascii", "do_string_escapes",
-    "undo_string_escapes", "isalpha", "program_name", "octave_config_info",
+    "nthargout", "is_function_handle", "file_in_loadpath", "ostrsplit",
+    "toascii", "do_string_escapes", "undo_string_escapes", "isalpha",
+    "program_name", "octave_config_info",
 }
 
 # Block ends and blocks MATLAB's parser does not know.
@@ -76,6 +76,9 @@ def strip_line(line, state):
             continued = True
             break
         if ch == '"':
+            # MATLAB reads "..." as a string object: ["id:" name] makes a
+            # two-element string array and {""} holds no char, so text is
+            # written '...' for both hosts.
             found.append('double-quoted string (MATLAB: a string object, not text)')
             i += 1
             while i < n and line[i] != '"':
