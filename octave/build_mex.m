@@ -17,8 +17,8 @@ function build_mex (varargin)
 %   /usr/include/opencv4 and the system library folders; give -I and -L
 %   arguments to point elsewhere.  The MEX files and their help files go to
 %   FOLDER, by default build/mex at the top of the source tree, with the
-%   m-functions of octave/functions (tpsfit.m, tmatchpeak.m); add that
-%   folder to the path to use them.
+%   m-functions of octave/functions (tpsfit.m, tmatchpeak.m,
+%   tpsregister.m); add that folder to the path to use them.
 %
 %   The plug-ins are the top-level folders of the source tree that hold a
 %   Sources.txt and a help file named after the folder; what each compiles

@@ -76,66 +76,66 @@ function varargout = tmatchpeak (varargin)
   % Declared with varargin and varargout so that this check, not the
   % interpreter's, answers a wrong count.
   if (nargin < 3 || nargin > 5 || nargout > 3)
-    error ("tmatchpeak:nargin", "tmatchpeak: expected 3 to 5 arguments and at most 3 results, got %d and %d",
+    error ('tmatchpeak:nargin', 'tmatchpeak: expected 3 to 5 arguments and at most 3 results, got %d and %d', ...
            nargin, nargout);
   end
   [C, region, templateSize] = varargin{1:3};
-  if (! ((isnumeric (C) || islogical (C)) && isreal (C) && ! issparse (C) && ndims (C) == 2 && ! isempty (C)))
-    error ("tmatchpeak:map", "tmatchpeak: argument 1 (C) must be a non-empty real 2-D matrix from tmatch");
+  if (~((isnumeric (C) || islogical (C)) && isreal (C) && ~issparse (C) && ndims (C) == 2 && ~isempty (C)))
+    error ('tmatchpeak:map', 'tmatchpeak: argument 1 (C) must be a non-empty real 2-D matrix from tmatch');
   end
   S = double (C);
   % A score above every other cannot be placed below a pixel: its
   % neighbours' parabola is undefined.  tmatch's scores are at most 1.
   high = find (S == Inf, 1);
-  if (! isempty (high))
+  if (~isempty (high))
     [r, c] = ind2sub (size (S), high);
-    error ("tmatchpeak:map", "tmatchpeak: argument 1 (C) holds Inf at row %d, column %d; scores from tmatch are at most 1",
+    error ('tmatchpeak:map', 'tmatchpeak: argument 1 (C) holds Inf at row %d, column %d; scores from tmatch are at most 1', ...
            r, c);
   end
   S(isnan (S)) = -Inf;
-  if (! any (isfinite (S(:))))
-    error ("tmatchpeak:map", "tmatchpeak: argument 1 (C) holds no finite score");
+  if (~any (isfinite (S(:))))
+    error ('tmatchpeak:map', 'tmatchpeak: argument 1 (C) holds no finite score');
   end
-  if (! ((isnumeric (region) || islogical (region)) && isreal (region) && ! isempty (region)))
-    error ("tmatchpeak:region", "tmatchpeak: argument 2 (REGION) must be -1 or [X Y WIDTH HEIGHT]");
+  if (~((isnumeric (region) || islogical (region)) && isreal (region) && ~isempty (region)))
+    error ('tmatchpeak:region', 'tmatchpeak: argument 2 (REGION) must be -1 or [X Y WIDTH HEIGHT]');
   end
   region = fix (double (region(:)'));
   if (region(1) == -1)
     origin = [1 1];
     areaSize = [];
-  elseif (numel (region) < 4 || ! all (isfinite (region(1:4))) || any (region(1:4) < 1))
-    error ("tmatchpeak:region", "tmatchpeak: argument 2 (REGION) must be -1 or four finite values >= 1 [X Y WIDTH HEIGHT], got [%s]",
+  elseif (numel (region) < 4 || ~all (isfinite (region(1:4))) || any (region(1:4) < 1))
+    error ('tmatchpeak:region', 'tmatchpeak: argument 2 (REGION) must be -1 or four finite values >= 1 [X Y WIDTH HEIGHT], got [%s]', ...
            num2str (region));
   else
     origin = region(1:2);
     areaSize = region([4 3]);       % rows, columns
   end
-  if (! (isnumeric (templateSize) && isreal (templateSize) && numel (templateSize) == 2
-         && all (isfinite (templateSize(:))) && all (templateSize(:) >= 1)
+  if (~(isnumeric (templateSize) && isreal (templateSize) && numel (templateSize) == 2 ...
+         && all (isfinite (templateSize(:))) && all (templateSize(:) >= 1) ...
          && all (templateSize(:) == fix (templateSize(:)))))
-    error ("tmatchpeak:templateSize", "tmatchpeak: argument 3 (TEMPLATESIZE) must be [rows cols] of the template");
+    error ('tmatchpeak:templateSize', 'tmatchpeak: argument 3 (TEMPLATESIZE) must be [rows cols] of the template');
   end
   templateSize = double (templateSize(:)');
-  if (! isempty (areaSize) && any (size (S) > areaSize - templateSize + 1))
-    error ("tmatchpeak:templateSize",
-           "tmatchpeak: a %dx%d map cannot come from a %dx%d template in a %dx%d region",
-           rows (S), columns (S), templateSize, areaSize);
+  if (~isempty (areaSize) && any (size (S) > areaSize - templateSize + 1))
+    error ('tmatchpeak:templateSize', ...
+           'tmatchpeak: a %dx%d map cannot come from a %dx%d template in a %dx%d region', ...
+           size (S, 1), size (S, 2), templateSize, areaSize);
   end
   count = 1;
   if (nargin > 3)
     count = varargin{4};
   end
-  if (! (isnumeric (count) && isreal (count) && isscalar (count) && isfinite (count)
+  if (~(isnumeric (count) && isreal (count) && isscalar (count) && isfinite (count) ...
          && count >= 1 && count == fix (count)))
-    error ("tmatchpeak:count", "tmatchpeak: argument 4 (N) must be a whole number >= 1");
+    error ('tmatchpeak:count', 'tmatchpeak: argument 4 (N) must be a whole number >= 1');
   end
   separation = min (templateSize);
   if (nargin > 4)
     separation = varargin{5};
   end
-  if (! (isnumeric (separation) && isreal (separation) && isscalar (separation)
+  if (~(isnumeric (separation) && isreal (separation) && isscalar (separation) ...
          && isfinite (separation) && separation >= 0))
-    error ("tmatchpeak:separation", "tmatchpeak: argument 5 (D) must be a finite scalar >= 0");
+    error ('tmatchpeak:separation', 'tmatchpeak: argument 5 (D) must be a finite scalar >= 0');
   end
 
   [r, c] = pick_peaks (S, double (count), double (separation));
@@ -155,11 +155,11 @@ function [r, c] = pick_peaks (S, count, separation)
   peak = isfinite (S);
   for dr = -1:1
     for dc = -1:1
-      peak &= S >= padded((2:R + 1) + dr, (2:Cn + 1) + dc);
+      peak = peak & S >= padded((2:R + 1) + dr, (2:Cn + 1) + dc);
     end
   end
   idx = find (peak);
-  [~, order] = sort (S(idx), "descend");
+  [~, order] = sort (S(idx), 'descend');
   [pr, pc] = ind2sub ([R Cn], idx(order));
   keep = false (numel (pr), 1);
   kept = 0;
@@ -169,7 +169,7 @@ function [r, c] = pick_peaks (S, count, separation)
     end
     if (all (hypot (pr(keep) - pr(k), pc(keep) - pc(k)) >= separation))
       keep(k) = true;
-      kept += 1;
+      kept = kept + 1;
     end
   end
   r = pr(keep);
@@ -206,7 +206,7 @@ function [dx, dy] = refine (S, r, c)
     b = 0;
     if (hasX && hasY)
       b = (S(i + 1, j + 1) - S(i + 1, j - 1) - S(i - 1, j + 1) + S(i - 1, j - 1)) / 4;
-      if (! (isfinite (b) && hx * hy - b ^ 2 > 0))
+      if (~(isfinite (b) && hx * hy - b ^ 2 > 0))
         b = 0;          % a saddle: each axis on its own
       end
     end

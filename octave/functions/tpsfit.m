@@ -91,7 +91,7 @@ function varargout = tpsfit (varargin)
   % Declared with varargin and varargout so that this check, not the
   % interpreter's, answers a wrong count.
   if (nargin < 4 || nargin > 5 || nargout > 3)
-    error ("tpsfit:nargin", "tpsfit: expected 4 or 5 arguments and at most 3 results, got %d and %d",
+    error ('tpsfit:nargin', 'tpsfit: expected 4 or 5 arguments and at most 3 results, got %d and %d', ...
            nargin, nargout);
   end
   [ctrlX, ctrlY, targetX, targetY] = varargin{1:4};
@@ -100,35 +100,35 @@ function varargout = tpsfit (varargin)
     smoothing = varargin{5};
   end
   args = {ctrlX, ctrlY, targetX, targetY};
-  names = {"CTRLX", "CTRLY", "TARGETX", "TARGETY"};
+  names = {'CTRLX', 'CTRLY', 'TARGETX', 'TARGETY'};
   for k = 1:4
     a = args{k};
-    if (! ((isnumeric (a) || islogical (a)) && isreal (a) && ! issparse (a)))
-      error ("tpsfit:class", "tpsfit: argument %d (%s) must be real numeric, got %s",
+    if (~((isnumeric (a) || islogical (a)) && isreal (a) && ~issparse (a)))
+      error ('tpsfit:class', 'tpsfit: argument %d (%s) must be real numeric, got %s', ...
              k, names{k}, describe (a));
     end
   end
   K = numel (ctrlX);
   for k = 1:4
     a = args{k};
-    if (! (isvector (a) || isempty (a)) || numel (a) != K)
-      error ("tpsfit:shape", "tpsfit: argument %d (%s) must be a vector of %d elements like CTRLX, got %s",
+    if (~(isvector (a) || isempty (a)) || numel (a) ~= K)
+      error ('tpsfit:shape', 'tpsfit: argument %d (%s) must be a vector of %d elements like CTRLX, got %s', ...
              k, names{k}, K, describe (a));
     end
   end
   for k = 1:4
-    bad = find (! isfinite (double (args{k})), 1);
-    if (! isempty (bad))
-      error ("tpsfit:nan", "tpsfit: argument %d (%s) holds %g at element %d",
+    bad = find (~isfinite (double (args{k})), 1);
+    if (~isempty (bad))
+      error ('tpsfit:nan', 'tpsfit: argument %d (%s) holds %g at element %d', ...
              k, names{k}, double (args{k}(bad)), bad);
     end
   end
   if (K < 3)
-    error ("tpsfit:tooFew", "tpsfit: a thin-plate spline needs at least 3 control points, got %d", K);
+    error ('tpsfit:tooFew', 'tpsfit: a thin-plate spline needs at least 3 control points, got %d', K);
   end
-  if (! ((isnumeric (smoothing) || islogical (smoothing)) && isreal (smoothing) && isscalar (smoothing)
+  if (~((isnumeric (smoothing) || islogical (smoothing)) && isreal (smoothing) && isscalar (smoothing) ...
          && isfinite (smoothing) && smoothing >= 0))
-    error ("tpsfit:smoothing", "tpsfit: argument 5 (SMOOTHING) must be a finite scalar >= 0, got %s",
+    error ('tpsfit:smoothing', 'tpsfit: argument 5 (SMOOTHING) must be a finite scalar >= 0, got %s', ...
            describe (smoothing));
   end
   smoothing = double (smoothing);
@@ -138,15 +138,15 @@ function varargout = tpsfit (varargin)
   v = [double(targetX(:)), double(targetY(:))];
   mx = mean (x);
   my = mean (y);
-  if (! isfinite (mx) || ! isfinite (my))
+  if (~isfinite (mx) || ~isfinite (my))
     mx = scaled_mean (x);
     my = scaled_mean (y);
   end
   dx = x - mx;
   dy = y - my;
   m = max (abs ([dx; dy]));
-  if (! isfinite (m))
-    error ("tpsfit:range", "tpsfit: the control points span more than double precision holds (x from %g to %g, y from %g to %g)",
+  if (~isfinite (m))
+    error ('tpsfit:range', 'tpsfit: the control points span more than double precision holds (x from %g to %g, y from %g to %g)', ...
            min (x), max (x), min (y), max (y));
   end
   if (m == 0)
@@ -167,20 +167,20 @@ function varargout = tpsfit (varargin)
   D(1:K + 1:end) = 0;
   if (smoothing == 0 && closest < 1e-18)
     [i, j] = ind2sub ([K K], at);
-    error ("tpsfit:duplicate", "tpsfit: control points %d and %d are both at (%g, %g)",
+    error ('tpsfit:duplicate', 'tpsfit: control points %d and %d are both at (%g, %g)', ...
            min (i, j), max (i, j), x(i), y(i));
   end
   sv = svd ([u, w]);
   if (sv(2) <= 1e-10 * sv(1))
-    error ("tpsfit:collinear", "tpsfit: the %d control points lie on one line", K);
+    error ('tpsfit:collinear', 'tpsfit: the %d control points lie on one line', K);
   end
   % warpmatch evaluates the kernel in plain units, where every squared
   % distance must be finite and the kernel's guard (2.2204e-16) must not
   % swamp them: below that the kernel is a plain multiple of d, and no
   % spline is determined.
   spread = s ^ 2 * max (D(:));
-  if (! isfinite (spread) || s ^ 2 < 2.2204e-16)
-    error ("tpsfit:range", "tpsfit: the largest squared distance between control points is %g, outside what the spline's kernel resolves in double precision (2.2e-16 to 1.8e308); scale the coordinates",
+  if (~isfinite (spread) || s ^ 2 < 2.2204e-16)
+    error ('tpsfit:range', 'tpsfit: the largest squared distance between control points is %g, outside what the spline''s kernel resolves in double precision (2.2e-16 to 1.8e308); scale the coordinates', ...
            spread);
   end
 
@@ -194,7 +194,7 @@ function varargout = tpsfit (varargin)
   P = balance * [ones(K, 1), u, w];
   A = [D .* log(D + guard) + smoothing * eye(K), P; P', zeros(3)];
   % One factorisation serves the solve and the condition estimate.
-  [L, Up, order] = lu (A, "vector");
+  [L, Up, order] = lu (A, 'vector');
   rhs = [v; zeros(3, 2)];
   sol = Up \ (L \ rhs(order, :));
   weights = sol(1:K, :);
@@ -204,29 +204,35 @@ function varargout = tpsfit (varargin)
   coef = [weights / s ^ 2; constant; affine(2:3, :) / s];
   varargout = {coef(:, 1), coef(:, 2)};
   if (nargout > 2)
-    varargout{3} = 1 / condest (A, @(flag, b) lu_solve (flag, b, L, Up, order));
+    % condest's own steps (MATLAB's condest takes no solver): the 1-norm
+    % of A times normest1's estimate for its inverse, through the factors,
+    % without the near-singularity warning condest silences.
+    state = warning ('off', 'Octave:nearly-singular-matrix');
+    inverse = normest1 (@(flag, b) lu_solve (flag, b, L, Up, order), min (K + 3, 5));
+    warning (state);
+    varargout{3} = 1 / (norm (A, 1) * inverse);
   end
 end
 
 function m = scaled_mean (v)
   c = max (abs (v));
-  if (c == 0 || ! isfinite (c))
+  if (c == 0 || ~isfinite (c))
     m = mean (v);
   else
     m = c * mean (v / c);
   end
 end
 
-% The solver condest asks for, through the factors of the fit.
+% The solver normest1 asks for, through the factors of the fit.
 function out = lu_solve (flag, b, L, Up, order)
   switch (flag)
-    case "dim"
-      out = rows (L);
-    case "real"
+    case 'dim'
+      out = size (L, 1);
+    case 'real'
       out = true;
-    case "notransp"
+    case 'notransp'
       out = Up \ (L \ b(order, :));
-    case "transp"
+    case 'transp'
       out = zeros (size (b));
       out(order, :) = L' \ (Up' \ b);
   end
@@ -234,16 +240,16 @@ end
 
 function text = describe (a)
   if (ischar (a))
-    text = sprintf ("text '%s'", a);
+    text = sprintf ('text ''%s''', a);
   elseif (iscell (a))
-    text = "a cell array";
+    text = 'a cell array';
   elseif (issparse (a))
-    text = "a sparse matrix";
-  elseif (isnumeric (a) && ! isreal (a))
-    text = "a complex value";
+    text = 'a sparse matrix';
+  elseif (isnumeric (a) && ~isreal (a))
+    text = 'a complex value';
   elseif (isscalar (a) && (isnumeric (a) || islogical (a)))
-    text = sprintf ("%g", a);
+    text = sprintf ('%g', a);
   else
-    text = sprintf ("a %s %s", strjoin (arrayfun (@num2str, size (a), "UniformOutput", false), "x"), class (a));
+    text = sprintf ('a %s %s', strjoin (arrayfun (@num2str, size (a), 'UniformOutput', false), 'x'), class (a));
   end
 end

@@ -94,13 +94,13 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
 %
 %   See also patchmatch, tpsfit, warpmatch.
 
-  if (nargin < 2 || nargout > 4 || mod (numel (varargin), 2) != 0)
-    error ("tpsregister:nargin",
-           "tpsregister: expected REF, MOV and name/value pairs, at most 4 results; got %d arguments and %d results",
+  if (nargin < 2 || nargout > 4 || mod (numel (varargin), 2) ~= 0)
+    error ('tpsregister:nargin', ...
+           'tpsregister: expected REF, MOV and name/value pairs, at most 4 results; got %d arguments and %d results', ...
            nargin, nargout);
   end
-  ref = image_arg (ref, "ref", 1);
-  mov = image_arg (mov, "mov", 2);
+  ref = image_arg (ref, 'ref', 1);
+  mov = image_arg (mov, 'mov', 2);
   [M, N] = size (ref);
   opt = options (varargin, M, N);
 
@@ -113,7 +113,7 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
   side = min (M, N);
   L = 0;
   while (opt.maxDisplacement / 2 ^ L > 12 && side / 2 ^ (L + 1) >= 32)
-    L += 1;
+    L = L + 1;
   end
   info = struct ();
   info.levels = L:-1:0;
@@ -147,7 +147,7 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
     end
     [fit, kept, reason, residual] = fit_matches (P, F, Q, opt.minScore, level_cell (opt.spacing, side, l), ...
                                                  smoothing, 2 ^ l);
-    if (! isempty (fit))
+    if (~isempty (fit))
       ctrl = fit.ctrl;
       coef = [fit.coefX, fit.coefY];
     end
@@ -165,7 +165,7 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
   info.coefX = coef(:, 1);
   info.coefY = coef(:, 2);
   info.smoothing = NaN;
-  if (! isempty (fit))
+  if (~isempty (fit))
     info.smoothing = fit.smoothing;
   end
   matched = isfinite (F(1, :));
@@ -181,9 +181,9 @@ function [mapX, mapY, registered, info] = tpsregister (ref, mov, varargin)
   end
   s.confident = s.kept >= 20 && s.kept >= 0.5 * s.candidates && s.medianResidual <= 0.5;
   info.summary = s;
-  if (! s.confident)
-    warning ("tpsregister:unreliable",
-             "tpsregister: not a confident registration: %d of %d matched points kept, median residual %.3g px",
+  if (~s.confident)
+    warning ('tpsregister:unreliable', ...
+             'tpsregister: not a confident registration: %d of %d matched points kept, median residual %.3g px', ...
              s.kept, s.candidates, s.medianResidual);
   end
 end
@@ -210,9 +210,9 @@ function nodes = nodes_for (P, spacing)
   centre = (cell + 0.5) * step;
   d = sum ((P - centre) .^ 2, 1);
   [~, order] = sortrows ([cell', d']);
-  first = [true, any(diff (cell(:, order), 1, 2) != 0, 1)];
+  first = [true, any(diff (cell(:, order), 1, 2) ~= 0, 1)];
   nodes = P(:, order(first));
-  if (columns (nodes) < 6)
+  if (size (nodes, 2) < 6)
     nodes = zeros (2, 0);   % too few to bend: an affine map
   end
 end
@@ -222,18 +222,18 @@ end
 % change when nothing matched.
 function coef = robust_affine (P, F, unit)
   coef = [0 0; 1 0; 0 1];
-  if (columns (P) == 0)
+  if (size (P, 2) == 0)
     return;
   end
   coef(1, :) = median (F - P, 2)';
-  keep = true (1, columns (P));
+  keep = true (1, size (P, 2));
   for round = 1:4
     if (nnz (keep) < 6)
       return;
     end
     A = [ones(nnz (keep), 1), P(:, keep)'];
     c = A \ F(:, keep)';
-    r = hypot (F(1, :)' - [ones(columns (P), 1), P'] * c(:, 1), F(2, :)' - [ones(columns (P), 1), P'] * c(:, 2));
+    r = hypot (F(1, :)' - [ones(size (P, 2), 1), P'] * c(:, 1), F(2, :)' - [ones(size (P, 2), 1), P'] * c(:, 2));
     keep = r' <= max (3 * median (r(keep)), unit);
     coef = c;
   end
@@ -242,23 +242,23 @@ end
 % Fits the spline through the matches that pass the quality checks, then
 % drops the outliers by leave-one-out residual and fits again.
 function [fit, kept, reason, residual] = fit_matches (P, F, Q, minScore, spacing, smoothing, unit)
-  K = columns (P);
-  reason = repmat ({""}, 1, K);
+  K = size (P, 2);
+  reason = repmat ({''}, 1, K);
   residual = NaN (1, K);
   matched = isfinite (F(1, :));
-  reason(! matched) = {"no match"};
+  reason(~matched) = {'no match'};
   low = matched & Q(1, :) < minScore;
-  reason(low) = {"low score"};
+  reason(low) = {'low score'};
   % A patch on a straight edge or a repeating texture scores nearly as
   % well two pixels off.
-  flat = matched & ! low & Q(2, :) > Q(1, :) - 0.002;
-  reason(flat) = {"not distinctive"};
-  kept = matched & ! low & ! flat;
+  flat = matched & ~low & Q(2, :) > Q(1, :) - 0.002;
+  reason(flat) = {'not distinctive'};
+  kept = matched & ~low & ~flat;
   fit = [];
   for round = 1:3
     if (nnz (kept) < 10)
       fit = [];
-      reason(kept) = {"too few"};
+      reason(kept) = {'too few'};
       kept(:) = false;
       return;
     end
@@ -273,11 +273,11 @@ function [fit, kept, reason, residual] = fit_matches (P, F, Q, minScore, spacing
     limit = min (max (4 * 1.4826 * median (studentised), 0.25 * unit), unit);
     out = false (1, K);
     out(kept) = studentised > limit;
-    if (! any (out))
+    if (~any (out))
       break;
     end
     kept(out) = false;
-    reason(out) = {"outlier"};
+    reason(out) = {'outlier'};
   end
   if (any (out))
     [fit, loo] = spline_fit (P(:, kept), F(:, kept), nodes_for (P(:, kept), spacing), smoothing);
@@ -292,8 +292,8 @@ end
 % h the diagonal of the fit's hat matrix) and its studentised residual
 % (r/sqrt(1-h)).
 function [fit, loo, studentised] = spline_fit (P, F, nodes, smoothing)
-  n = columns (nodes);
-  K = columns (P);
+  n = size (nodes, 2);
+  K = size (P, 2);
   mx = mean (P(1, :));
   my = mean (P(2, :));
   s = max (sqrt (mean ((P(1, :) - mx) .^ 2 + (P(2, :) - my) .^ 2)), 1);
@@ -320,14 +320,14 @@ function [fit, loo, studentised] = spline_fit (P, F, nodes, smoothing)
   end
   best = Inf;
   for lambda = candidates
-    A = [PtP + lambda * K * Omega, C'; C, zeros(rows (C))];
+    A = [PtP + lambda * K * Omega, C'; C, zeros(size (C, 1))];
     G = inv (A);
     G = G(1:n + 3, 1:n + 3);
     theta = G * rhs(1:n + 3, :);
     r = F' - Phi * theta;
     h = sum ((Phi * G) .* Phi, 2);
     score = K * sum (r(:) .^ 2) / (K - sum (h)) ^ 2;
-    if (! (K - sum (h) > 1))
+    if (~(K - sum (h) > 1))
       score = Inf;      % as many parameters as matches: no check left
     end
     if (score < best || (isinf (best) && lambda == candidates(end)))
@@ -350,14 +350,14 @@ function [fit, loo, studentised] = spline_fit (P, F, nodes, smoothing)
 end
 
 function img = image_arg (img, name, index)
-  if (! ((isnumeric (img) || islogical (img)) && isreal (img) && ! issparse (img) && ndims (img) == 2
+  if (~((isnumeric (img) || islogical (img)) && isreal (img) && ~issparse (img) && ndims (img) == 2 ...
          && all (size (img) >= 32)))
-    error (["tpsregister:" name], "tpsregister: argument %d (%s) must be a real 2-D grey image of at least 32x32 pixels",
+    error (['tpsregister:' name], 'tpsregister: argument %d (%s) must be a real 2-D grey image of at least 32x32 pixels', ...
            index, upper (name));
   end
   img = double (img);
-  if (! all (isfinite (img(:))))
-    error (["tpsregister:" name], "tpsregister: argument %d (%s) holds NaN or Inf", index, upper (name));
+  if (~all (isfinite (img(:))))
+    error (['tpsregister:' name], 'tpsregister: argument %d (%s) holds NaN or Inf', index, upper (name));
   end
 end
 
@@ -372,45 +372,45 @@ function opt = options (args, M, N)
   end
   opt.smoothing = [];
   opt.minScore = 0.6;
-  names = {"MaxDisplacement", "Spacing", "PatchSize", "Smoothing", "MinScore"};
+  names = {'MaxDisplacement', 'Spacing', 'PatchSize', 'Smoothing', 'MinScore'};
   for k = 1:2:numel (args)
     name = args{k};
     value = args{k + 1};
-    if (! ischar (name) || ! any (strcmpi (name, names)))
+    if (~ischar (name) || ~any (strcmpi (name, names)))
       if (ischar (name))
         shown = name;
       else
         shown = class (name);
       end
-      error ("tpsregister:option", "tpsregister: option %d is '%s'; options are %s",
-             (k + 1) / 2, shown, strjoin (names, ", "));
+      error ('tpsregister:option', 'tpsregister: option %d is ''%s''; options are %s', ...
+             (k + 1) / 2, shown, strjoin (names, ', '));
     end
-    real_value = (isnumeric (value) || islogical (value)) && isreal (value) && ! issparse (value);
+    real_value = (isnumeric (value) || islogical (value)) && isreal (value) && ~issparse (value);
     scalar = real_value && isscalar (value) && isfinite (value);
     switch (lower (name))
-      case "maxdisplacement"
-        if (! (scalar && value > 0))
-          refuse ("maxDisplacement", "a finite value > 0");
+      case 'maxdisplacement'
+        if (~(scalar && value > 0))
+          refuse ('maxDisplacement', 'a finite value > 0');
         end
         opt.maxDisplacement = double (value);
-      case "spacing"
-        if (! (scalar && value == round (value) && value >= 4 && value <= 1000))
-          refuse ("spacing", "an integer from 4 to 1000");
+      case 'spacing'
+        if (~(scalar && value == round (value) && value >= 4 && value <= 1000))
+          refuse ('spacing', 'an integer from 4 to 1000');
         end
         opt.spacing = double (value);
-      case "patchsize"
-        if (! (scalar && value == round (value) && mod (value, 2) == 1 && value >= 5 && value <= 101))
-          refuse ("patchSize", "an odd integer from 5 to 101");
+      case 'patchsize'
+        if (~(scalar && value == round (value) && mod (value, 2) == 1 && value >= 5 && value <= 101))
+          refuse ('patchSize', 'an odd integer from 5 to 101');
         end
         opt.patchSize = double (value);
-      case "smoothing"
-        if (! ((real_value && isempty (value)) || (scalar && value >= 0)))
-          refuse ("smoothing", "[] or a finite value >= 0");
+      case 'smoothing'
+        if (~((real_value && isempty (value)) || (scalar && value >= 0)))
+          refuse ('smoothing', '[] or a finite value >= 0');
         end
         opt.smoothing = double (value);
-      case "minscore"
-        if (! (scalar && value >= -1 && value <= 1))
-          refuse ("minScore", "a value from -1 to 1");
+      case 'minscore'
+        if (~(scalar && value >= -1 && value <= 1))
+          refuse ('minScore', 'a value from -1 to 1');
         end
         opt.minScore = double (value);
     end
@@ -418,5 +418,5 @@ function opt = options (args, M, N)
 end
 
 function refuse (id, what)
-  error (["tpsregister:" id], "tpsregister: option %s must be %s", [upper(id(1)) id(2:end)], what);
+  error (['tpsregister:' id], 'tpsregister: option %s must be %s', [upper(id(1)) id(2:end)], what);
 end
