@@ -7,17 +7,19 @@
 #   test  also what the tests, benchmarks, fuzzers and the Windows build
 #         need: GoogleTest, Google Benchmark, OpenCV's video module (the
 #         registration benchmark compares with its optical flow), clang with
-#         its sanitizer runtimes, MinGW-w64, wine, zip, and the macOS build's
+#         its sanitizer runtimes, MinGW-w64, wine, zip, and what fetches
+#         and unpacks the Debian sources the cross builds compile; and the
+#         macOS build's
 #   macos the macOS build: Debian's Mach-O linker (ld64.lld) and readers
-#         (llvm-otool, llvm-nm), npm, zip, and Zig 0.11 from npm, outside the
-#         tree (tools/zig.sh)
+#         (llvm-otool, llvm-nm), npm, zip, the Debian-source tools, and Zig
+#         0.11 from npm, outside the tree (tools/zig.sh)
 set -e
 demo="g++ make cmake pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev
 octave octave-dev gnuplot-nox fonts-freefont-otf"
 test="libgtest-dev libbenchmark-dev libopencv-video-dev clang libclang-rt-14-dev libasan8 libubsan1 libtsan2
-g++-mingw-w64-x86-64-posix wine64 zip"
+g++-mingw-w64-x86-64-posix wine64 zip curl dpkg-dev xz-utils bzip2"
 # npm from Debian, unless one is there already (a Node.js of its own).
-macos="lld-14 llvm-14 zip"
+macos="lld-14 llvm-14 zip curl dpkg-dev xz-utils bzip2"
 command -v npm >/dev/null || macos="$macos npm"
 case ${1:-demo} in
   demo) packages=$demo ;;
