@@ -12,8 +12,9 @@
 #                build; `make test` builds it too)
 #   make windows-dist  build/driftfield-<version>-win64.zip for MATLAB on Windows
 #   make macos   deps + Zig + build/macos/<arch>/<plugin>.mexmaci64 and
-#                .mexmaca64 (cross build for MATLAB on macOS; `make test`
-#                builds and checks it too)
+#                .mexmaca64 (cross build for MATLAB on macOS, OpenCV
+#                cross-built once per machine; `make test` builds and checks
+#                the plug-ins without OpenCV)
 #   make macos-dist  build/regmex-<version>-maci64.zip and -maca64.zip
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -23,7 +24,7 @@ FUZZ_SHORT ?= 30
 
 # The options that make a part required: a configure for `make test` fails
 # where a plain one would skip.
-REQUIRE_ALL = -DREGMEX_TESTS=ON -DREGMEX_BENCH=ON -DREGMEX_WINDOWS=ON -DREGMEX_MACOS=ON
+REQUIRE_ALL = -DREGMEX_TESTS=ON -DREGMEX_BENCH=ON -DREGMEX_WINDOWS=ON -DREGMEX_MACOS=ON -DREGMEX_MACOS_OPENCV=OFF
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 
 .PHONY: all build deps deps-test test bench demo fuzz sanitize dist windows windows-dist macos macos-dist clean
@@ -61,7 +62,7 @@ windows-dist: windows
 
 macos:
 	@sh tools/deps.sh macos
-	$(CONFIGURE) -DREGMEX_MACOS=ON
+	$(CONFIGURE) -DREGMEX_MACOS=ON -DREGMEX_MACOS_OPENCV=ON
 	cmake --build $(BUILD) --target regmex_macos -j $(JOBS)
 
 macos-dist: macos

@@ -1,11 +1,15 @@
-# The macOS build of the plug-ins that need no OpenCV (macos/; today
-# driftfield), cross-compiled with Zig once per architecture into
-# build/macos/x86_64 (<plugin>.mexmaci64) and build/macos/aarch64
-# (<plugin>.mexmaca64) as external projects, and checked by tests/macos.
-# Zig 0.11 comes from npm (tools/zig.sh, into $REGMEX_CACHE or
-# ~/.cache/regmex); Debian's lld-14 links, llvm-14 reads the files.  `make
-# deps-test` installs them all.  REGMEX_MACOS (cmake/Optional.cmake)
-# decides whether it is built.
+# The macOS build of the plug-ins (macos/), cross-compiled with Zig once
+# per architecture into build/macos/x86_64 (<plugin>.mexmaci64) and
+# build/macos/aarch64 (<plugin>.mexmaca64) as external projects, and checked
+# by tests/macos.  Zig 0.11 comes from npm (tools/zig.sh, into
+# $REGMEX_CACHE or ~/.cache/regmex); Debian's lld-14 links, llvm-14 reads
+# the files.  `make deps-test` installs them all.  REGMEX_MACOS
+# (cmake/Optional.cmake) decides whether it is built; REGMEX_MACOS_OPENCV
+# adds the plug-ins that need OpenCV, against OpenCV cross-built for each
+# architecture by tools/cross_opencv.sh (cached outside the tree; `make
+# macos` turns it on, `make test` off: the two OpenCV builds would take too
+# long for every CI run).
+option(REGMEX_MACOS_OPENCV "macOS build: also the plug-ins that need OpenCV, cross-building OpenCV once per architecture" OFF)
 regmex_wanted(wanted REGMEX_MACOS "macOS build")
 if(NOT wanted)
   return()
@@ -43,7 +47,11 @@ endif()
 get_filename_component(REGMEX_LLVM_TOOLS ${REGMEX_llvm-otool} DIRECTORY)
 
 set(REGMEX_MACOS_DIR ${CMAKE_BINARY_DIR}/macos)
-regmex_find_windows_plugins(macos_plugins ${CMAKE_SOURCE_DIR})
+if(REGMEX_MACOS_OPENCV)
+  regmex_find_plugins(macos_plugins ${CMAKE_SOURCE_DIR})
+else()
+  regmex_find_windows_plugins(macos_plugins ${CMAKE_SOURCE_DIR})
+endif()
 include(ExternalProject)
 set(REGMEX_MACOS_FILES)
 set(macos_targets)
@@ -58,10 +66,28 @@ foreach(arch x86_64 aarch64)
     list(APPEND products ${REGMEX_MACOS_DIR}/${arch}/${plugin}.${suffix})
   endforeach()
   list(APPEND REGMEX_MACOS_FILES ${products})
+  set(opencv_prefix "")
+  set(opencv_target)
+  if(REGMEX_MACOS_OPENCV)
+    # x86-64: Debian's amd64 baseline, as the Linux build's OpenCV.
+    set(baseline)
+    if(arch STREQUAL "x86_64")
+      set(baseline -DCPU_BASELINE=SSE2 -DCPU_BASELINE_DISABLE=SSE3)
+    endif()
+    set(opencv_prefix ${cache}/opencv-4.6.0-macos-${arch})
+    add_custom_target(regmex_macos_opencv_${arch}
+      COMMAND sh ${CMAKE_SOURCE_DIR}/tools/cross_opencv.sh ${CMAKE_SOURCE_DIR}/macos/Toolchain-${arch}.cmake macos-${arch} ${baseline}
+      WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+      COMMENT "OpenCV for ${arch} macOS (built once, cached in ${opencv_prefix})"
+      VERBATIM)
+    set(opencv_target DEPENDS regmex_macos_opencv_${arch})
+  endif()
   ExternalProject_Add(regmex_macos_${arch}
+    ${opencv_target}
     SOURCE_DIR ${CMAKE_SOURCE_DIR}/macos
     BINARY_DIR ${REGMEX_MACOS_DIR}/${arch}
     CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/macos/Toolchain-${arch}.cmake -DCMAKE_BUILD_TYPE=Release
+               -DREGMEX_MACOS_OPENCV=${opencv_prefix}
     # The sources live outside macos/: let its own build decide what is stale.
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""

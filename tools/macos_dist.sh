@@ -4,7 +4,8 @@
 # with their help files, the m-functions whose plug-ins are in the archive
 # (an m-function calling a plug-in that is not stays out), and the licence,
 # at the top of the archive, to unpack next to one's MATLAB scripts.  The
-# archives' dates are fixed, so the same build gives the same bytes.
+# archives' dates are fixed, so the same build gives the same bytes.  Every
+# MEX file must pass tests/macos/MachoCheck.sh first.
 # Usage: macos_dist.sh [build folder]
 set -e
 build=${1:-build}
@@ -24,6 +25,7 @@ for pair in x86_64:maci64 aarch64:maca64; do
   shipped=
   for plugin in $plugins; do
     [ -f "$build/macos/$arch/$plugin.$suffix" ] || continue
+    sh tests/macos/MachoCheck.sh "" tests/cmake/matlab "$build/macos/$arch/$plugin.$suffix" >&2
     cp "$build/macos/$arch/$plugin.$suffix" "$plugin/$plugin.m" "$stage/"
     shipped="$shipped $plugin"
   done

@@ -24,8 +24,13 @@ fi
 mkdir -p "$home/bin"
 wrap() {
   # Written to a temporary name and moved, so that a build running
-  # meanwhile never sees half a script.
-  printf '#!/bin/sh\nZIG_GLOBAL_CACHE_DIR=%s exec %s %s "$@"\n' "$cache/zig-cache" "$zig" "$2" >"$home/bin/$1.tmp"
+  # meanwhile never sees half a script.  Zig's linker refuses -v, which
+  # CMake's compiler checks pass as -Wl,-v: it is dropped.
+  {
+    echo '#!/bin/sh'
+    echo 'for a in "$@"; do shift; [ "$a" = -Wl,-v ] || set -- "$@" "$a"; done'
+    echo "ZIG_GLOBAL_CACHE_DIR=$cache/zig-cache exec $zig $2 \"\$@\""
+  } >"$home/bin/$1.tmp"
   chmod +x "$home/bin/$1.tmp"
   mv "$home/bin/$1.tmp" "$home/bin/$1"
 }
