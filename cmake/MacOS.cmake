@@ -91,7 +91,7 @@ foreach(arch x86_64 aarch64)
     # The sources live outside macos/: let its own build decide what is stale.
     BUILD_ALWAYS ON
     INSTALL_COMMAND ""
-    BUILD_BYPRODUCTS ${products} ${REGMEX_MACOS_DIR}/${arch}/second_export.${suffix})
+    BUILD_BYPRODUCTS ${products} ${REGMEX_MACOS_DIR}/${arch}/second_export.${suffix} ${REGMEX_MACOS_DIR}/${arch}/unsigned.${suffix})
   list(APPEND macos_targets regmex_macos_${arch})
 endforeach()
 add_custom_target(regmex_macos DEPENDS ${macos_targets})

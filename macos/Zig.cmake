@@ -27,6 +27,9 @@ set(CMAKE_C_COMPILER_TARGET ${REGMEX_MACOS_TARGET})
 set(CMAKE_CXX_COMPILER_TARGET ${REGMEX_MACOS_TARGET})
 set(CMAKE_AR ${REGMEX_ZIG_BIN}/zig-ar CACHE FILEPATH "archiver")
 set(CMAKE_RANLIB ${REGMEX_ZIG_BIN}/zig-ranlib CACHE FILEPATH "ranlib")
+# CMake's and OpenCV's checks compile without linking: Zig would build its
+# C++ runtime anew for every set of flags a test program is linked with.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # No SDK: Zig supplies what one would.
 set(CMAKE_OSX_SYSROOT "" CACHE PATH "")
 set(CMAKE_OSX_DEPLOYMENT_TARGET "" CACHE STRING "")

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Checks MEX files for MATLAB on macOS as MATLAB would load them: each must
 # be a 64-bit Mach-O bundle for the architecture its suffix names
-# (.mexmaci64 x86-64, .mexmaca64 arm64), export mexFunction and nothing
+# (.mexmaci64 x86-64, .mexmaca64 arm64; signed, for arm64), export
+# mexFunction and nothing
 # else, take every mx/mex name it calls from MATLAB's libmx and libmex (bound
 # at load time, and listed in their export lists) and everything else from
 # libSystem, the only library it may load.  Prints one line per fault and
@@ -48,6 +49,11 @@ for file in "$@"; do
   [ "${1:-}" = MH_MAGIC_64 ] || fault "not a 64-bit Mach-O file (${1:-no header})"
   [ "${2:-}" = "$cpu" ] || fault "architecture ${2:-unknown}, not $cpu"
   [ "${3:-}" = BUNDLE ] || fault "file type ${3:-unknown}, not BUNDLE"
+
+  # Apple silicon runs no unsigned code; the linker signs (ad hoc).
+  if [ "${2:-}" = ARM64 ] && ! "$otool" -l "$file" | grep -q "cmd LC_CODE_SIGNATURE$"; then
+    fault "carries no code signature"
+  fi
 
   "$nm" -gUj "$file" >"$work/exported"
   for name in $(grep -vx _mexFunction "$work/exported"); do fault "exports $name"; done

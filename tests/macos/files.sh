@@ -2,7 +2,8 @@
 # Runs MachoCheck.sh on each MEX file of the macOS build, which must pass,
 # and on files that each break one rule, which it must refuse with the
 # fault named: a second exported symbol (second_export, built beside the
-# plug-ins) and an Intel file named as an Apple-silicon one.
+# plug-ins), an Apple-silicon file without its code signature (unsigned)
+# and an Intel file named as an Apple-silicon one.
 # Usage: files.sh <llvm tools folder> <exports folder> <macOS build folder> <MEX file>...
 set -u
 here=$(dirname "$0")
@@ -25,6 +26,7 @@ cp "$macos/x86_64/driftfield.mexmaci64" "$work/intel.mexmaca64"
       echo "1|$file|$file: exports _regmexSecondExport$"
     done
   done
+  echo "1|$macos/aarch64/unsigned.mexmaca64|$macos/aarch64/unsigned.mexmaca64: carries no code signature$"
   echo "1|$work/intel.mexmaca64|$work/intel.mexmaca64: architecture X86_64, not ARM64$"
 } >"$work/cases"
 
@@ -44,5 +46,5 @@ while IFS='|' read -r want file line; do
     cat "$work/out"
   fi
 done <"$work/cases"
-[ "$count" -ge 5 ] || { echo "only $count cases: the build made too few files"; status=1; }
+[ "$count" -ge 6 ] || { echo "only $count cases: the build made too few files"; status=1; }
 exit $status
