@@ -25,6 +25,9 @@ set(CMAKE_C_COMPILER ${REGMEX_ZIG_BIN}/zig-cc)
 set(CMAKE_CXX_COMPILER ${REGMEX_ZIG_BIN}/zig-c++)
 set(CMAKE_C_COMPILER_TARGET ${REGMEX_MACOS_TARGET})
 set(CMAKE_CXX_COMPILER_TARGET ${REGMEX_MACOS_TARGET})
+# Assembler sources (libpng's for ARM) go through zig cc too.
+set(CMAKE_ASM_COMPILER ${REGMEX_ZIG_BIN}/zig-cc)
+set(CMAKE_ASM_COMPILER_TARGET ${REGMEX_MACOS_TARGET})
 set(CMAKE_AR ${REGMEX_ZIG_BIN}/zig-ar CACHE FILEPATH "archiver")
 set(CMAKE_RANLIB ${REGMEX_ZIG_BIN}/zig-ranlib CACHE FILEPATH "ranlib")
 # CMake's and OpenCV's checks compile without linking: Zig would build its
