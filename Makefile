@@ -12,9 +12,8 @@
 #                build; `make test` builds it too)
 #   make windows-dist  build/driftfield-<version>-win64.zip for MATLAB on Windows
 #   make macos   deps + Zig + build/macos/<arch>/<plugin>.mexmaci64 and
-#                .mexmaca64 (cross build for MATLAB on macOS, OpenCV
-#                cross-built once per machine; `make test` builds and checks
-#                the plug-ins without OpenCV)
+#                .mexmaca64 for the plug-ins without OpenCV (cross build for
+#                MATLAB on macOS; `make test` builds and checks it too)
 #   make macos-dist  build/regmex-<version>-maci64.zip and -maca64.zip
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -62,7 +61,7 @@ windows-dist: windows
 
 macos:
 	@sh tools/deps.sh macos
-	$(CONFIGURE) -DREGMEX_MACOS=ON -DREGMEX_MACOS_OPENCV=ON
+	$(CONFIGURE) -DREGMEX_MACOS=ON -DREGMEX_MACOS_OPENCV=OFF
 	cmake --build $(BUILD) --target regmex_macos -j $(JOBS)
 
 macos-dist: macos
