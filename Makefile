@@ -12,6 +12,10 @@
 #                (MinGW-w64 cross build, OpenCV cross-built once per machine;
 #                `make test` builds it too)
 #   make windows-dist  build/regmex-<version>-win64.zip for MATLAB on Windows
+#   make macos   deps + Zig + build/macos/<arch>/<plugin>.mexmaci64 and
+#                .mexmaca64 for the plug-ins without OpenCV (cross build for
+#                MATLAB on macOS; `make test` builds and checks it too)
+#   make macos-dist  build/regmex-<version>-maci64.zip and -maca64.zip
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
@@ -20,10 +24,10 @@ FUZZ_SHORT ?= 30
 
 # The options that make a part required: a configure for `make test` fails
 # where a plain one would skip.
-REQUIRE_ALL = -DREGMEX_TESTS=ON -DREGMEX_BENCH=ON -DREGMEX_WINDOWS=ON
+REQUIRE_ALL = -DREGMEX_TESTS=ON -DREGMEX_BENCH=ON -DREGMEX_WINDOWS=ON -DREGMEX_MACOS=ON -DREGMEX_MACOS_OPENCV=OFF
 CONFIGURE = cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 
-.PHONY: all build deps deps-test test bench demo fuzz sanitize dist windows windows-dist clean
+.PHONY: all build deps deps-test test bench demo fuzz sanitize dist windows windows-dist macos macos-dist clean
 
 all: build
 
@@ -55,6 +59,14 @@ windows: deps-test
 
 windows-dist: windows
 	@sh tools/windows_dist.sh $(BUILD)
+
+macos:
+	@sh tools/deps.sh macos
+	$(CONFIGURE) -DREGMEX_MACOS=ON -DREGMEX_MACOS_OPENCV=OFF
+	cmake --build $(BUILD) --target regmex_macos -j $(JOBS)
+
+macos-dist: macos
+	@sh tools/macos_dist.sh $(BUILD)
 
 sanitize: deps-test
 	sh tools/sanitize.sh

@@ -74,6 +74,12 @@ build() {
 # unpacked.
 echo "cross_opencv.sh: $name: building zlib" >&2
 cp -r "$zlib" "$work/zlib-src"
+# Except for MinGW, zlib's configure names win32/zlib1.rc as a source of the
+# shared library: an empty one lets it configure (that library is not built).
+if [ ! -e "$work/zlib-src/win32/zlib1.rc" ]; then
+  mkdir -p "$work/zlib-src/win32"
+  : >"$work/zlib-src/win32/zlib1.rc"
+fi
 if ! { cmake -S "$work/zlib-src" -B "$work/zlib" $common &&
        cmake --build "$work/zlib" --target zlibstatic -j "$jobs"; } >"$work/zlib.log" 2>&1; then
   tail -40 "$work/zlib.log" >&2

@@ -13,7 +13,7 @@ seconds=${1:-30}
 build=${2:-build-fuzz}
 jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DREGMEX_FUZZ=ON \
-  -DREGMEX_SANITIZE=address,undefined -DREGMEX_OCTAVE=OFF -DREGMEX_BENCH=OFF -DREGMEX_TESTS=OFF -DREGMEX_WINDOWS=OFF >/dev/null
+  -DREGMEX_SANITIZE=address,undefined -DREGMEX_OCTAVE=OFF -DREGMEX_BENCH=OFF -DREGMEX_TESTS=OFF -DREGMEX_WINDOWS=OFF -DREGMEX_MACOS=OFF >/dev/null
 cmake --build "$build" -j "$jobs"
 status=0
 # Every plug-in (a top-level folder holding a Sources.txt) with a fuzzer,
